@@ -1,0 +1,160 @@
+#include "linefile/LineFile.h"
+
+#include "common/IDebugLog.h"
+
+#include <exception>
+#include <limits>
+#include <new>
+
+namespace {
+
+// A window of count empty slots, or null when it cannot be had. The size
+// check comes first so that a huge count cannot wrap around on 32 bits.
+std::unique_ptr<LineWindow> AllocateWindow(int32_t count)
+{
+    size_t slots = static_cast<size_t>(count);
+    if (slots > std::numeric_limits<size_t>::max() / sizeof(std::string) / 2)
+        return nullptr;
+    return std::unique_ptr<LineWindow>(new (std::nothrow) std::string[slots]);
+}
+
+// A path that could not be converted is still shown, as the script gave it.
+std::string ShownAsGiven(std::string text)
+{
+    for (char& c : text) {
+        if (c == '\\')
+            c = '/';
+    }
+    return text;
+}
+
+}  // namespace
+
+LineFile::LineFile(bool readOnly, bool append, int32_t bufferSize)
+    : readOnly(readOnly), append(append), cursor(readOnly ? bufferSize : 0), bufferSize(bufferSize)
+{
+}
+
+LineFile::~LineFile()
+{
+    // The window goes first; lines still in it are not written.
+    window.reset();
+}
+
+void LineFile::Fail(const char* action, const std::string& description)
+{
+    good = false;
+    LogMessage("%s", action);
+    LogMessage("  %s\n", description.c_str());
+}
+
+std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t bufferSize,
+                                         const std::string& pathString)
+{
+    std::unique_ptr<LineFile> file(new (std::nothrow) LineFile(readOnly, append, bufferSize));
+    if (file)
+        file->Load(pathString);
+    return file;
+}
+
+void LineFile::Load(const std::string& pathString)
+{
+    try {
+        if (!FilePath::FromScript(pathString, filePath)) {
+            good = false;
+            LogMessage("Loading file '%s'...", ShownAsGiven(pathString).c_str());
+            LogMessage("  Path is not valid in the system code page! Aborting load.");
+            return;
+        }
+        std::string existenceError;
+        Existence existence = TestExistence(filePath, existenceError);
+        filePath.MakePreferred();
+        LogMessage("Loading file '%s'...", filePath.Generic().c_str());
+
+        if (existence == Existence::Failed) {
+            good = false;
+            LogMessage("  Could not test whether file exists: %s", existenceError.c_str());
+            return;
+        }
+        if (existence == Existence::Missing && readOnly) {
+            good = false;
+            LogMessage("  File does not exist! Aborting load.");
+            return;
+        }
+        if (bufferSize <= 0) {
+            good = false;
+            LogMessage("  Illegal buffer size '%d'!", bufferSize);
+            return;
+        }
+        window = AllocateWindow(bufferSize);
+        if (!window) {
+            good = false;
+            LogMessage("  Could not allocate buffer of size '%d'!", bufferSize);
+            return;
+        }
+        window[0] = EndMarker;
+    } catch (const std::exception& error) {
+        Fail("  Error reading or creating file:", error.what());
+        return;
+    }
+
+    LockGuard guard(lock);
+    try {
+        bool opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
+        if (!opened) {
+            good = false;
+            LogMessage("  Could not open or create file.");
+        } else {
+            LogMessage("  File successfully loaded.");
+        }
+    } catch (const std::exception& error) {
+        Fail("  Error reading or creating file:", error.what());
+    }
+}
+
+bool LineFile::Close()
+{
+    try {
+        if (readOnly) {
+            if (input.IsOpen())
+                input.Close();
+        } else if (output.IsOpen()) {
+            Flush();
+            // A failed write, now or in an earlier block, means lines the
+            // script was told were taken did not reach the file.
+            if (!output.Close()) {
+                Fail("  Error closing file:", output.ErrorText());
+                return false;
+            }
+        }
+        good = false;
+        LogMessage("Closed file '%s'.", filePath.Generic().c_str());
+        return true;
+    } catch (const std::exception& error) {
+        Fail("  Error closing file:", error.what());
+        return false;
+    }
+}
+
+bool LineFile::Remove()
+{
+    if (good)
+        return false;
+    try {
+        std::string errorText;
+        switch (RemoveFile(filePath, errorText)) {
+        case Removal::Removed:
+            return true;
+        case Removal::Missing:
+            return false;
+        case Removal::Failed:
+            break;
+        }
+        LogMessage("  Error deleting file:");
+        LogMessage("  %s\n", errorText.c_str());
+    } catch (const std::exception& error) {
+        LogMessage("  Error deleting file:");
+        LogMessage("  %s\n", error.what());
+    }
+    return false;
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "common/Lock.h"
+#include "linefile/FilePath.h"
+#include "linefile/TextStream.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The fixed array of bufferSize line slots through which lines pass between
+// the scripts and a file.
+using LineWindow = std::string[];
+
+// Ends the valid lines of a window: the single byte BEL (0x07). A slot counts
+// as the marker when its first byte is BEL.
+constexpr char EndMarker[] = "\a";
+
+inline bool IsEndMarker(const std::string& slot) { return !slot.empty() && slot[0] == '\a'; }
+
+// One text file a script has opened, for reading or for writing, with its
+// window of lines. Every operation reports its outcome through good, its
+// result and the debug log; none throws.
+//
+// Reading: cursor starts at bufferSize, so that the first read refills the
+// window. After Refill, slots 0 to n-1 hold the n lines read, slot n holds
+// the EndMarker when n < bufferSize, and cursor is 0.
+// Writing: slots 0 to cursor-1 hold the lines stored since the last Flush,
+// and slot cursor holds the EndMarker while cursor < bufferSize.
+class LineFile {
+public:
+    // Creates the LineFile and loads it: tests the path, allocates the window
+    // and opens exactly one stream. The outcome is good. Null only when not
+    // even the LineFile itself could be allocated.
+    static std::unique_ptr<LineFile> Open(bool readOnly, bool append, int32_t bufferSize,
+                                          const std::string& pathString);
+
+    ~LineFile();
+    LineFile(const LineFile&) = delete;
+    LineFile& operator=(const LineFile&) = delete;
+
+    // Writes the lines waiting in the window (write mode) and closes the
+    // stream. False when anything written could not reach the file.
+    bool Close();
+
+    // Deletes the file; only once the LineFile is no longer good.
+    bool Remove();
+
+    // Fills the window with the next block of up to bufferSize lines.
+    void Refill();
+
+    // Writes the lines stored since the last Flush.
+    void Flush();
+
+    bool good = true;
+    bool readOnly;
+    bool append;
+    int32_t cursor;
+    int32_t bufferSize;
+    FilePath filePath;
+    TextInput input;
+    TextOutput output;
+    std::unique_ptr<LineWindow> window;
+    Lock lock;
+
+private:
+    LineFile(bool readOnly, bool append, int32_t bufferSize);
+    void Load(const std::string& pathString);
+    void Fail(const char* action, const std::string& description);
+};

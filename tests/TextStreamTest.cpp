@@ -1,0 +1,184 @@
+#include "support/TestSupport.h"
+
+#include "linefile/TextStream.h"
+
+#include <random>
+
+using lftest::FolderTest;
+using lftest::ReadBytes;
+using lftest::WriteBytes;
+
+namespace {
+
+FilePath PathOf(const std::string& text)
+{
+    FilePath path;
+    EXPECT_TRUE(FilePath::FromScript(text, path));
+    return path;
+}
+
+std::vector<std::string> ReadAllLines(const std::string& name)
+{
+    TextInput input;
+    EXPECT_TRUE(input.Open(PathOf(name)));
+    std::vector<std::string> lines;
+    std::string line;
+    while (input.ReadLine(line) == TextInput::Read::Line)
+        lines.push_back(line);
+    return lines;
+}
+
+// What a Windows text-mode read makes of bytes on disk, written out plainly:
+// stop at 0x1A, CR LF -> LF, then split at LF as std::getline would.
+std::vector<std::string> ModelRead(std::string bytes)
+{
+    bytes = bytes.substr(0, bytes.find('\x1a'));
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
+            text += bytes[i];
+    }
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
+        lines.push_back(text.substr(from, end - from));
+    if (from < text.size())
+        lines.push_back(text.substr(from));
+    return lines;
+}
+
+using TextStreamTest = FolderTest;
+
+}  // namespace
+
+TEST_F(TextStreamTest, ReadingTranslatesLineEndsAndStopsAtCtrlZ)
+{
+    WriteBytes("in.txt", "alpha\r\nbe\rta\r\n\r\nlast\r");
+    EXPECT_EQ(ReadAllLines("in.txt"), (std::vector<std::string>{"alpha", "be\rta", "", "last\r"}));
+
+    WriteBytes("z.txt", "one\ntw\x1ao\nthree\n");
+    EXPECT_EQ(ReadAllLines("z.txt"), (std::vector<std::string>{"one", "tw"}));
+
+    WriteBytes("crz.txt", "a\r\x1a\nb");
+    EXPECT_EQ(ReadAllLines("crz.txt"), (std::vector<std::string>{"a\r"}));
+}
+
+TEST_F(TextStreamTest, InputEndsForGoodAndLinesMayHoldAnyOtherByte)
+{
+    std::string odd("x\0y\a\x7f\xff", 6);
+    WriteBytes("odd.txt", odd + "\n");
+    TextInput input;
+    ASSERT_TRUE(input.Open(PathOf("odd.txt")));
+    std::string line;
+    EXPECT_EQ(input.ReadLine(line), TextInput::Read::Line);
+    EXPECT_EQ(line, odd);
+    EXPECT_EQ(input.ReadLine(line), TextInput::Read::End);
+    EXPECT_EQ(input.ReadLine(line), TextInput::Read::End);
+}
+
+// The translation must not depend on where the reads split the file: CR LF
+// pairs, lone CRs and 0x1A placed around the read buffer's edges.
+TEST_F(TextStreamTest, ReadingMatchesTheModelAcrossBufferEdges)
+{
+    std::mt19937 random(20261207);
+    const std::string alphabet = "ab\r\n\r\n\x1a";
+    for (size_t edge : {size_t(65535), size_t(65536), size_t(131071)}) {
+        for (int round = 0; round < 20; ++round) {
+            std::string bytes(edge - 3, 'x');
+            for (size_t i = 0; i < bytes.size(); i += 1 + random() % 200)
+                bytes[i] = random() % 2 ? '\n' : 'y';
+            for (int i = 0; i < 8; ++i) {
+                char c = alphabet[random() % alphabet.size()];
+                if (c == '\x1a' && random() % 4 != 0)
+                    c = '\r';
+                bytes += c;
+            }
+            bytes += "tail\r\nend";
+            WriteBytes("edge.txt", bytes);
+            ASSERT_EQ(ReadAllLines("edge.txt"), ModelRead(bytes)) << "edge " << edge << " round " << round;
+        }
+    }
+}
+
+TEST_F(TextStreamTest, WritingTurnsEveryLineFeedIntoCrLf)
+{
+    TextOutput output;
+    ASSERT_TRUE(output.Open(PathOf("out.txt"), false));
+    output.WriteLine("first");
+    output.WriteLine("");
+    output.WriteLine("two\nparts");
+    output.WriteLine("cr\rstays\x1a");
+    ASSERT_TRUE(output.Close());
+    EXPECT_EQ(ReadBytes("out.txt"), "first\r\n\r\ntwo\r\nparts\r\ncr\rstays\x1a\r\n");
+}
+
+TEST_F(TextStreamTest, LargeOutputSurvivesTheRoundTrip)
+{
+    std::mt19937 random(7);
+    std::vector<std::string> lines;
+    std::string expected;
+    TextOutput output;
+    ASSERT_TRUE(output.Open(PathOf("big.txt"), false));
+    for (int i = 0; i < 20000; ++i) {
+        std::string line(random() % 40, 'a' + i % 26);
+        output.WriteLine(line);
+        lines.push_back(line);
+        expected += line + "\r\n";
+    }
+    ASSERT_TRUE(output.Close());
+    EXPECT_EQ(ReadBytes("big.txt"), expected);
+    EXPECT_EQ(ReadAllLines("big.txt"), lines);
+}
+
+TEST_F(TextStreamTest, AppendKeepsWhatIsThereAndTruncateEmpties)
+{
+    WriteBytes("a.txt", "old");
+    TextOutput output;
+    ASSERT_TRUE(output.Open(PathOf("a.txt"), true));
+    output.WriteLine("new");
+    ASSERT_TRUE(output.Close());
+    EXPECT_EQ(ReadBytes("a.txt"), "oldnew\r\n");
+
+    ASSERT_TRUE(output.Open(PathOf("a.txt"), false));
+    EXPECT_EQ(ReadBytes("a.txt"), "");
+    ASSERT_TRUE(output.Close());
+}
+
+TEST_F(TextStreamTest, FoldersAndMissingFilesDoNotOpen)
+{
+    lftest::fs::create_directory("dir");
+    TextInput input;
+    EXPECT_FALSE(input.Open(PathOf("dir")));
+    EXPECT_FALSE(input.Open(PathOf("missing.txt")));
+    TextOutput output;
+    EXPECT_FALSE(output.Open(PathOf("dir"), false));
+    EXPECT_FALSE(output.Open(PathOf("no/such/folder.txt"), true));
+    EXPECT_FALSE(output.ErrorText().empty());
+}
+
+TEST_F(TextStreamTest, BackslashAndSlashNameTheSameFile)
+{
+    lftest::fs::create_directory("data");
+    WriteBytes("data/log.txt", "line\n");
+    EXPECT_EQ(ReadAllLines("data\\log.txt"), std::vector<std::string>{"line"});
+    FilePath path = PathOf("data\\log.txt");
+    path.MakePreferred();
+    EXPECT_EQ(path.Generic(), "data/log.txt");
+}
+
+#if !defined(_WIN32)
+TEST_F(TextStreamTest, FullDiskFailsTheWriteOrTheClose)
+{
+    TextOutput output;
+    ASSERT_TRUE(output.Open(PathOf("/dev/full"), false));
+    output.WriteLine("lost");
+    EXPECT_FALSE(output.Close());
+    EXPECT_EQ(output.ErrorText(), "No space left on device");
+
+    ASSERT_TRUE(output.Open(PathOf("/dev/full"), false));
+    for (int i = 0; i < 10000 && !output.Failed(); ++i)
+        output.WriteLine(std::string(100, 'x'));
+    EXPECT_TRUE(output.Failed());
+    EXPECT_FALSE(output.Close());
+}
+#endif

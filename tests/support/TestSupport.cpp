@@ -1,0 +1,113 @@
+#include "support/TestSupport.h"
+
+#include "common/IDebugLog.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace lftest {
+
+namespace {
+fs::path root;
+std::atomic<unsigned> folderCount{0};
+
+std::string Unique()
+{
+    std::random_device device;
+    std::ostringstream text;
+    text << std::hex << device() << device();
+    return text.str();
+}
+}  // namespace
+
+std::string ReadBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void OpenStandardLog()
+{
+    IDebugLog::OpenInFolder(5, "\\My Games\\Skyrim\\SKSE\\Linefold.log");
+    IDebugLog::SetConsoleThreshold(1);
+    IDebugLog::SetFileThreshold(5);
+}
+
+LogCapture::LogCapture() : path(IDebugLog::OpenPath())
+{
+    std::error_code error;
+    if (!path.empty())
+        start = fs::file_size(path, error);
+    if (error)
+        start = 0;
+}
+
+std::string LogCapture::Bytes() const
+{
+    if (path.empty())
+        return std::string();
+    std::string all = ReadBytes(path);
+    return start < all.size() ? all.substr(start) : std::string();
+}
+
+std::vector<std::string> LogCapture::Lines() const
+{
+    std::vector<std::string> lines;
+    std::string bytes = Bytes();
+    size_t from = 0;
+    for (size_t end; (end = bytes.find("\r\n", from)) != std::string::npos; from = end + 2)
+        lines.push_back(bytes.substr(from, end - from));
+    if (from < bytes.size())
+        lines.push_back(bytes.substr(from));
+    return lines;
+}
+
+void FolderTest::SetUp()
+{
+    previous = fs::current_path();
+    folder = root / ("case" + std::to_string(++folderCount));
+    fs::create_directories(folder);
+    fs::current_path(folder);
+}
+
+void FolderTest::TearDown()
+{
+    fs::current_path(previous);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+void PrepareProcess()
+{
+    root = fs::temp_directory_path() / ("linefold-tests-" + Unique());
+    fs::create_directories(root);
+#if !defined(_WIN32)
+    // The documents folder is $HOME/Documents here: keep it private.
+    fs::path home = root / "home";
+    fs::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
+#endif
+    OpenStandardLog();
+}
+
+void CleanUpProcess()
+{
+    fs::current_path(root.parent_path());
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+fs::path ProcessRoot() { return root; }
+
+}  // namespace lftest

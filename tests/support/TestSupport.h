@@ -1,0 +1,54 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace lftest {
+
+namespace fs = std::filesystem;
+
+// Files as they are on disk, byte for byte.
+std::string ReadBytes(const fs::path& path);
+void WriteBytes(const fs::path& path, const std::string& bytes);
+
+// Opens the debug log as the plugin does at its start: documents folder,
+// console threshold 1, file threshold 5.
+void OpenStandardLog();
+
+// What the debug log file receives from the moment of construction on.
+class LogCapture {
+public:
+    LogCapture();
+    std::string Bytes() const;
+    // The lines written since, without their CR LF; a message that ended in
+    // a line feed is followed by an empty line.
+    std::vector<std::string> Lines() const;
+
+private:
+    std::string path;
+    std::uintmax_t start = 0;
+};
+
+// A test in a fresh empty folder of its own, which is the current directory
+// while the test runs; relative paths in the test land there.
+class FolderTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    fs::path folder;
+
+private:
+    fs::path previous;
+};
+
+// Called once by the test programs' main: a private temporary root (and, on
+// POSIX, a private $HOME that holds the documents folder), then the log.
+void PrepareProcess();
+void CleanUpProcess();
+fs::path ProcessRoot();
+
+}  // namespace lftest
