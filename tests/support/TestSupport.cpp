@@ -111,3 +111,35 @@ void CleanUpProcess()
 fs::path ProcessRoot() { return root; }
 
 }  // namespace lftest
+
+#include "functions/OpenFileTable.h"
+#include "standin/StandInRuntime.h"
+
+namespace lftest {
+
+StringCache::Ref H(const std::string& text) { return standin::Intern(text); }
+
+std::vector<std::string> FileLines(const fs::path& path)
+{
+    std::string bytes = ReadBytes(path);
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t end; (end = bytes.find("\r\n", from)) != std::string::npos; from = end + 2)
+        lines.push_back(bytes.substr(from, end - from));
+    EXPECT_EQ(from, bytes.size()) << "the file does not end with CR LF";
+    return lines;
+}
+
+void ScriptTest::SetUp()
+{
+    FolderTest::SetUp();
+    TheOpenFileTable().CloseForUnload();
+}
+
+void ScriptTest::TearDown()
+{
+    TheOpenFileTable().CloseForUnload();
+    FolderTest::TearDown();
+}
+
+}  // namespace lftest

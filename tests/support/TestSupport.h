@@ -52,3 +52,22 @@ void CleanUpProcess();
 fs::path ProcessRoot();
 
 }  // namespace lftest
+
+#include "plugin/HostInterface.h"
+
+namespace lftest {
+
+// A string handle for a text, as the host would pass it.
+StringCache::Ref H(const std::string& text);
+
+// The lines of a file written in text mode (CR LF line ends).
+std::vector<std::string> FileLines(const fs::path& path);
+
+// A test of the script functions: each starts and ends with nothing loaded.
+class ScriptTest : public FolderTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+}  // namespace lftest

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "common/Lock.h"
+#include "linefile/LineFile.h"
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+// The process-wide map from the path text exactly as a script passed it (its
+// bytes; case and separators count) to the LineFile that serves it. It owns
+// its LineFiles: removing an entry destroys the file. Only the script
+// functions add and remove entries, each under callLock.
+class OpenFileTable {
+public:
+    OpenFileTable() = default;
+    // At unload (and at process exit): see CloseForUnload.
+    ~OpenFileTable();
+    OpenFileTable(const OpenFileTable&) = delete;
+    OpenFileTable& operator=(const OpenFileTable&) = delete;
+
+    // The host may call the script functions from several threads: each call
+    // holds this lock for its whole run.
+    Lock callLock;
+
+    LineFile* Find(const std::string& key) const;
+    void Add(const std::string& key, std::unique_ptr<LineFile> file);
+    void Remove(const std::string& key);
+    size_t Size() const { return entries.size(); }
+
+    // Flushes and closes every file still loaded for writing, so that lines a
+    // script was told were written reach the disk, and empties the table.
+    // Never waits and never throws: if another thread holds callLock (or a
+    // thread that held it is gone, as at process exit), it does nothing.
+    void CloseForUnload() noexcept;
+
+private:
+    std::unordered_map<std::string, std::unique_ptr<LineFile>> entries;
+};
+
+// The one table of the process, created empty when the library is loaded.
+OpenFileTable& TheOpenFileTable();

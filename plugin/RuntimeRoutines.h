@@ -1,0 +1,58 @@
+#pragma once
+
+// Every routine of the game runtime the plugin calls, reached through one
+// typed table: the only place that knows where they are. The game's table
+// (for runtime 0x09200000) holds fixed addresses; the stand-in runtime that
+// the tests and the reference host link instead holds routines of its own.
+
+#include "plugin/HostInterface.h"
+
+struct RuntimeRoutines {
+    // The game's one heap object, and its routines. Function objects live in
+    // this heap, never in the library's own.
+    GameHeap* gameHeap;
+    void*(LINEFOLD_THISCALL* heapAllocate)(GameHeap* self, size_t size, size_t alignment,
+                                           bool aligned);
+    void(LINEFOLD_THISCALL* heapFree)(GameHeap* self, void* memory, bool aligned);
+
+    // The host part of a native function object.
+    void(LINEFOLD_THISCALL* nativeFunctionConstruct)(NativeFunctionBase* self, const char* name,
+                                                     const char* className, uint32_t isStatic,
+                                                     uint32_t parameterCount);
+    void(LINEFOLD_THISCALL* nativeFunctionDestruct)(NativeFunctionBase* self);
+
+    // Four operations of a native function object that the runtime performs
+    // itself (slots 6, 15, 16 and 18); they go into the object's table as
+    // they are, so the plugin never needs their arguments.
+    HostRoutine functionSlot6;
+    HostRoutine functionSlot15;
+    HostRoutine functionSlot16;
+    HostRoutine functionSlot18;
+
+    // String handles: construction on fresh storage, and setting an existing
+    // handle (from a null text too). No handle is ever released.
+    StringCache::Ref*(LINEFOLD_THISCALL* handleConstruct)(StringCache::Ref* self, const char* text);
+    StringCache::Ref*(LINEFOLD_THISCALL* handleSet)(StringCache::Ref* self, const char* text);
+
+    // Arguments of a script call.
+    uint32_t(LINEFOLD_THISCALL* argumentBase)(ScriptStack* self, ScriptCallFrame* frame);
+    ScriptValue*(LINEFOLD_THISCALL* argumentValue)(ScriptStack* self, ScriptCallFrame* frame,
+                                                   uint32_t index, uint32_t base);
+
+    // Empties a value before a result is stored in it.
+    void(LINEFOLD_THISCALL* valueReset)(ScriptValue* self);
+};
+
+// The table this build of the plugin uses: the game's in the shipped DLL, the
+// stand-in's in the tests and the reference host.
+const RuntimeRoutines& ActiveRuntime();
+
+// The table for game runtime 0x09200000.
+const RuntimeRoutines& GameRuntime_09200000();
+
+// True when every entry is known; a call through a missing entry would jump
+// to nowhere, so the plugin refuses a game whose table is incomplete.
+bool IsComplete(const RuntimeRoutines& routines);
+
+// A new handle made from a text with the runtime's handle construction.
+StringCache::Ref MakeHandle(const char* text);

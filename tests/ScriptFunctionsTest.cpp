@@ -1,0 +1,328 @@
+#include "support/TestSupport.h"
+
+#include "functions/OpenFileTable.h"
+#include "functions/ScriptFunctions.h"
+
+#include <future>
+#include <thread>
+
+using lftest::FileLines;
+using lftest::H;
+using lftest::LogCapture;
+using lftest::ReadBytes;
+using lftest::WriteBytes;
+using Lines = std::vector<std::string>;
+namespace fs = lftest::fs;
+
+namespace {
+
+using ScriptFunctionsTest = lftest::ScriptTest;
+
+std::string Next(const std::string& path) { return TextOf(NextLine(nullptr, H(path))); }
+
+LineFile& Loaded(const std::string& path)
+{
+    LineFile* file = TheOpenFileTable().Find(path);
+    EXPECT_NE(file, nullptr) << path;
+    return *file;
+}
+
+// Reads a file the way scripts are told to: HasNextLine before each NextLine.
+Lines ReadAll(const std::string& path)
+{
+    Lines lines;
+    while (HasNextLine(nullptr, H(path)))
+        lines.push_back(Next(path));
+    return lines;
+}
+
+Lines Numbered(int count)
+{
+    Lines lines;
+    for (int i = 1; i <= count; ++i)
+        lines.push_back("line " + std::to_string(i));
+    return lines;
+}
+
+std::string AsFile(const Lines& lines)
+{
+    std::string bytes;
+    for (const std::string& line : lines)
+        bytes += line + "\r\n";
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(ScriptFunctionsTest, SixLinesThroughAWindowOfFour)
+{
+    WriteBytes("six.txt", AsFile(Numbered(6)));
+    LogCapture log;
+    ASSERT_TRUE(LoadFile(nullptr, H("six.txt"), true, false, 4));
+    LineFile& file = Loaded("six.txt");
+    for (int i = 1; i <= 6; ++i) {
+        EXPECT_TRUE(HasNextLine(nullptr, H("six.txt")));
+        // The window was refilled by the first and the fifth question.
+        EXPECT_EQ(file.cursor, (i - 1) % 4);
+        EXPECT_EQ(Next("six.txt"), "line " + std::to_string(i));
+    }
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(HasNextLine(nullptr, H("six.txt")));
+    EXPECT_TRUE(CloseFile(nullptr, H("six.txt")));
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'six.txt'...", "  File successfully loaded.",
+                                  "Closed file 'six.txt'."}));
+}
+
+// Every count of lines through windows smaller than, equal to and larger than
+// it, exact multiples included, reads back whole and in order.
+TEST_F(ScriptFunctionsTest, EveryFileReadsWholeThroughEveryWindowSize)
+{
+    for (int count : {0, 1, 3, 4, 8, 9}) {
+        Lines lines = Numbered(count);
+        WriteBytes("n.txt", AsFile(lines));
+        for (uint32_t size : {1u, 2u, 3u, 4u, 8u, 100u}) {
+            ASSERT_TRUE(LoadFile(nullptr, H("n.txt"), true, false, size));
+            EXPECT_EQ(ReadAll("n.txt"), lines) << count << " lines, window " << size;
+            EXPECT_FALSE(HasNextLine(nullptr, H("n.txt")));
+            EXPECT_TRUE(CloseFile(nullptr, H("n.txt")));
+        }
+    }
+}
+
+TEST_F(ScriptFunctionsTest, NextLineAloneReadsTheFileAndAnswersEmptyPastItsEnd)
+{
+    WriteBytes("a.txt", "first\r\n\r\nthird");
+    ASSERT_TRUE(LoadFile(nullptr, H("a.txt"), true, false, 4));
+    EXPECT_EQ(Next("a.txt"), "first");
+    EXPECT_EQ(Next("a.txt"), "");
+    EXPECT_EQ(Next("a.txt"), "third");
+    // Past the end: the empty text every time, never the marker or old lines.
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(Next("a.txt"), "");
+    EXPECT_EQ(Loaded("a.txt").cursor, 3);
+    EXPECT_FALSE(HasNextLine(nullptr, H("a.txt")));
+}
+
+TEST_F(ScriptFunctionsTest, PastTheEndOfAnEarlierFullWindowNoStaleLineComesBack)
+{
+    WriteBytes("b.txt", AsFile(Numbered(5)));
+    ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), true, false, 4));
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_EQ(Next("b.txt"), "line " + std::to_string(i));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(Next("b.txt"), "");
+}
+
+TEST_F(ScriptFunctionsTest, LineBeginningWithBelEndsTheDataForScripts)
+{
+    WriteBytes("bel.txt", "a\r\n\abell\r\nb\r\n");
+    ASSERT_TRUE(LoadFile(nullptr, H("bel.txt"), true, false, 10));
+    EXPECT_EQ(ReadAll("bel.txt"), Lines{"a"});
+    EXPECT_EQ(Next("bel.txt"), "");
+}
+
+TEST_F(ScriptFunctionsTest, WindowOfOneFlushesThePreviousLineOnEachWrite)
+{
+    ASSERT_TRUE(LoadFile(nullptr, H("w.txt"), false, false, 1));
+    LineFile& file = Loaded("w.txt");
+    for (const char* line : {"one", "two", "three"}) {
+        EXPECT_TRUE(WriteLine(nullptr, H("w.txt"), H(line)));
+        EXPECT_EQ(file.cursor, 1);
+        EXPECT_EQ(file.window[0], line);
+    }
+    EXPECT_TRUE(CloseFile(nullptr, H("w.txt")));
+    EXPECT_EQ(FileLines("w.txt"), (Lines{"one", "two", "three"}));
+}
+
+TEST_F(ScriptFunctionsTest, FullWindowHoldsNoMarkerUntilTheNextWriteFlushesIt)
+{
+    ASSERT_TRUE(LoadFile(nullptr, H("w.txt"), false, false, 3));
+    LineFile& file = Loaded("w.txt");
+    for (const char* line : {"a", "b", "c"})
+        EXPECT_TRUE(WriteLine(nullptr, H("w.txt"), H(line)));
+    EXPECT_EQ(file.cursor, 3);
+    EXPECT_EQ(file.window[2], "c");
+    EXPECT_TRUE(WriteLine(nullptr, H("w.txt"), H("d")));
+    EXPECT_EQ(file.cursor, 1);
+    EXPECT_TRUE(IsEndMarker(file.window[1]));
+    EXPECT_TRUE(CloseFile(nullptr, H("w.txt")));
+    EXPECT_EQ(FileLines("w.txt"), (Lines{"a", "b", "c", "d"}));
+}
+
+TEST_F(ScriptFunctionsTest, WrittenLinesKeepBelEmptyTextAndEmptyHandles)
+{
+    ASSERT_TRUE(LoadFile(nullptr, H("w.txt"), false, true, 2));
+    EXPECT_TRUE(WriteLine(nullptr, H("w.txt"), H("\abell first")));
+    EXPECT_TRUE(WriteLine(nullptr, H("w.txt"), H("")));
+    EXPECT_TRUE(WriteLine(nullptr, H("w.txt"), StringCache::Ref{nullptr}));
+    EXPECT_TRUE(WriteLine(nullptr, H("w.txt"), H("after")));
+    EXPECT_TRUE(CloseFile(nullptr, H("w.txt")));
+    EXPECT_EQ(ReadBytes("w.txt"), "\abell first\r\n\r\n\r\nafter\r\n");
+}
+
+TEST_F(ScriptFunctionsTest, NothingAnswersForAPathThatIsNotLoaded)
+{
+    WriteBytes("x.txt", "x\r\n");
+    LogCapture log;
+    EXPECT_FALSE(CloseFile(nullptr, H("x.txt")));
+    EXPECT_FALSE(IsLoaded(nullptr, H("x.txt")));
+    EXPECT_FALSE(IsGood(nullptr, H("x.txt")));
+    EXPECT_FALSE(IsReadOnly(nullptr, H("x.txt")));
+    EXPECT_FALSE(IsWriteOnly(nullptr, H("x.txt")));
+    EXPECT_FALSE(HasNextLine(nullptr, H("x.txt")));
+    EXPECT_FALSE(WriteLine(nullptr, H("x.txt"), H("y")));
+    EXPECT_EQ(Next("x.txt"), "");
+    EXPECT_EQ(log.Bytes(), "");
+    EXPECT_EQ(ReadBytes("x.txt"), "x\r\n");
+}
+
+TEST_F(ScriptFunctionsTest, ModeIsFixedByTheFirstLoadAndWrongModeCallsChangeNothing)
+{
+    WriteBytes("m.txt", "kept\r\n");
+    ASSERT_TRUE(LoadFile(nullptr, H("m.txt"), true, false, 2));
+    LogCapture log;
+    EXPECT_TRUE(LoadFile(nullptr, H("m.txt"), false, false, 7));
+    EXPECT_TRUE(IsReadOnly(nullptr, H("m.txt")));
+    EXPECT_FALSE(IsWriteOnly(nullptr, H("m.txt")));
+    EXPECT_FALSE(WriteLine(nullptr, H("m.txt"), H("no")));
+    EXPECT_EQ(Loaded("m.txt").bufferSize, 2);
+    EXPECT_EQ(log.Bytes(), "");
+    EXPECT_EQ(ReadAll("m.txt"), Lines{"kept"});
+
+    ASSERT_TRUE(LoadFile(nullptr, H("out.txt"), false, false, 2));
+    EXPECT_TRUE(IsWriteOnly(nullptr, H("out.txt")));
+    EXPECT_FALSE(HasNextLine(nullptr, H("out.txt")));
+    EXPECT_EQ(Next("out.txt"), "");
+    EXPECT_EQ(Loaded("out.txt").cursor, 0);
+}
+
+TEST_F(ScriptFunctionsTest, KeysAreTheExactPathTextAndCloseEndsTheEntry)
+{
+    fs::create_directory("data");
+    ASSERT_TRUE(LoadFile(nullptr, H("data/f.txt"), false, false, 1));
+    EXPECT_TRUE(IsLoaded(nullptr, H("data/f.txt")));
+    EXPECT_FALSE(IsLoaded(nullptr, H("data\\f.txt")));
+    EXPECT_FALSE(IsLoaded(nullptr, H("DATA/f.txt")));
+    EXPECT_TRUE(CloseFile(nullptr, H("data/f.txt")));
+    EXPECT_FALSE(CloseFile(nullptr, H("data/f.txt")));
+    EXPECT_FALSE(IsLoaded(nullptr, H("data/f.txt")));
+}
+
+TEST_F(ScriptFunctionsTest, FailedLoadsKeepNothingAndSayWhy)
+{
+    LogCapture log;
+    EXPECT_FALSE(LoadFile(nullptr, H("missing.txt"), true, false, 4));
+    EXPECT_FALSE(LoadFile(nullptr, H("new.txt"), false, false, 0));
+    EXPECT_FALSE(LoadFile(nullptr, H("new.txt"), false, false, 4294967295u));
+    EXPECT_FALSE(LoadFile(nullptr, StringCache::Ref{nullptr}, false, false, 1));
+    EXPECT_EQ(TheOpenFileTable().Size(), 0u);
+    EXPECT_FALSE(fs::exists("new.txt"));
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'missing.txt'...", "  File does not exist! Aborting load.",
+                                  "Loading file 'new.txt'...", "  Illegal buffer size '0'!",
+                                  "Loading file 'new.txt'...", "  Illegal buffer size '-1'!",
+                                  "Loading file ''...", "  Could not open or create file."}));
+}
+
+TEST_F(ScriptFunctionsTest, DeleteAnyFileInEveryState)
+{
+    LogCapture log;
+    EXPECT_FALSE(DeleteAnyFile(nullptr, H("missing.txt")));
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'missing.txt'...", "  File does not exist! Aborting load."}));
+
+    WriteBytes("plain.txt", "x");
+    EXPECT_TRUE(DeleteAnyFile(nullptr, H("plain.txt")));
+    EXPECT_FALSE(fs::exists("plain.txt"));
+    EXPECT_FALSE(IsLoaded(nullptr, H("plain.txt")));
+
+    WriteBytes("reading.txt", "x\r\n");
+    ASSERT_TRUE(LoadFile(nullptr, H("reading.txt"), true, false, 3));
+    EXPECT_TRUE(DeleteAnyFile(nullptr, H("reading.txt")));
+    EXPECT_FALSE(fs::exists("reading.txt"));
+
+    ASSERT_TRUE(LoadFile(nullptr, H("writing.txt"), false, false, 3));
+    EXPECT_TRUE(WriteLine(nullptr, H("writing.txt"), H("waiting")));
+    LogCapture writingLog;
+    EXPECT_TRUE(DeleteAnyFile(nullptr, H("writing.txt")));
+    EXPECT_FALSE(fs::exists("writing.txt"));
+    EXPECT_FALSE(IsLoaded(nullptr, H("writing.txt")));
+    EXPECT_EQ(writingLog.Lines(), Lines{"Closed file 'writing.txt'."});
+
+    fs::create_directory("folder");
+    EXPECT_FALSE(DeleteAnyFile(nullptr, H("folder")));
+    EXPECT_TRUE(fs::exists("folder"));
+}
+
+TEST_F(ScriptFunctionsTest, ExistsFileOnFilesFoldersAndMissingPaths)
+{
+    WriteBytes("file.txt", "");
+    fs::create_directory("folder");
+    EXPECT_TRUE(ExistsFile(nullptr, H("file.txt")));
+    EXPECT_TRUE(ExistsFile(nullptr, H("folder")));
+    EXPECT_TRUE(ExistsFile(nullptr, H("folder\\..\\file.txt")));
+    EXPECT_FALSE(ExistsFile(nullptr, H("missing.txt")));
+    EXPECT_FALSE(ExistsFile(nullptr, H("nowhere/file.txt")));
+    EXPECT_FALSE(ExistsFile(nullptr, H("file.txt/below")));
+    EXPECT_FALSE(ExistsFile(nullptr, StringCache::Ref{nullptr}));
+    ASSERT_TRUE(LoadFile(nullptr, H("created.txt"), false, true, 1));
+    EXPECT_TRUE(ExistsFile(nullptr, H("created.txt")));
+}
+
+#if !defined(_WIN32)
+TEST_F(ScriptFunctionsTest, WriteLineIsRefusedWhenTheFlushThatMakesRoomFails)
+{
+    ASSERT_TRUE(LoadFile(nullptr, H("/dev/full"), false, false, 1));
+    std::string big(70000, 'x');
+    EXPECT_TRUE(WriteLine(nullptr, H("/dev/full"), H(big)));
+    LogCapture log;
+    EXPECT_FALSE(WriteLine(nullptr, H("/dev/full"), H("not taken")));
+    EXPECT_FALSE(IsGood(nullptr, H("/dev/full")));
+    EXPECT_TRUE(IsLoaded(nullptr, H("/dev/full")));
+    EXPECT_TRUE(LoadFile(nullptr, H("/dev/full"), false, false, 1));
+    EXPECT_FALSE(WriteLine(nullptr, H("/dev/full"), H("still not")));
+    EXPECT_FALSE(CloseFile(nullptr, H("/dev/full")));
+    EXPECT_FALSE(IsLoaded(nullptr, H("/dev/full")));
+    EXPECT_EQ(log.Lines(), (Lines{"  Error writing file:", "  No space left on device", "",
+                                  "  Error closing file:", "  No space left on device", ""}));
+}
+
+TEST_F(ScriptFunctionsTest, ReadErrorEndsReadingWithoutAnAnswer)
+{
+    ASSERT_TRUE(LoadFile(nullptr, H("/proc/self/mem"), true, false, 2));
+    EXPECT_FALSE(HasNextLine(nullptr, H("/proc/self/mem")));
+    EXPECT_FALSE(IsGood(nullptr, H("/proc/self/mem")));
+    EXPECT_EQ(Next("/proc/self/mem"), "");
+    EXPECT_TRUE(CloseFile(nullptr, H("/proc/self/mem")));
+}
+#endif
+
+TEST_F(ScriptFunctionsTest, UnloadWritesTheLinesOfFilesStillLoadedForWriting)
+{
+    WriteBytes("in.txt", "x\r\n");
+    ASSERT_TRUE(LoadFile(nullptr, H("in.txt"), true, false, 2));
+    ASSERT_TRUE(LoadFile(nullptr, H("out.txt"), false, false, 10));
+    EXPECT_TRUE(WriteLine(nullptr, H("out.txt"), H("told it was written")));
+    TheOpenFileTable().CloseForUnload();
+    EXPECT_EQ(FileLines("out.txt"), Lines{"told it was written"});
+    EXPECT_EQ(TheOpenFileTable().Size(), 0u);
+    EXPECT_TRUE(fs::remove("in.txt"));
+}
+
+TEST_F(ScriptFunctionsTest, UnloadNeverWaitsForTheLock)
+{
+    ASSERT_TRUE(LoadFile(nullptr, H("out.txt"), false, false, 10));
+    EXPECT_TRUE(WriteLine(nullptr, H("out.txt"), H("line")));
+    OpenFileTable& table = TheOpenFileTable();
+    std::promise<void> held, release;
+    std::thread caller([&] {
+        // Another thread's script call is under way.
+        LockGuard guard(table.callLock);
+        held.set_value();
+        release.get_future().wait();
+    });
+    held.get_future().wait();
+    table.CloseForUnload();
+    release.set_value();
+    caller.join();
+    EXPECT_EQ(table.Size(), 1u);
+    EXPECT_EQ(ReadBytes("out.txt"), "");
+}
