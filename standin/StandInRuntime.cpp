@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
@@ -39,6 +40,7 @@ std::atomic<size_t> constructed{0};
 std::atomic<size_t> destroyed{0};
 std::atomic<bool> failConstruction{false};
 std::atomic<size_t> slotCalls[4];
+std::atomic<int> handleFailures{0};
 std::atomic<size_t> valueResets{0};
 std::atomic<size_t> argumentBaseCalls{0};
 std::atomic<uint32_t> nextBase{100};
@@ -127,6 +129,8 @@ uint32_t LINEFOLD_THISCALL SlotRoutine(IFunction*)
 
 StringCache::Ref* LINEFOLD_THISCALL HandleSet(StringCache::Ref* self, const char* text)
 {
+    if (handleFailures > 0 && handleFailures-- > 0)
+        throw std::bad_alloc();
     *self = text ? Intern(text) : StringCache::Ref{nullptr};
     return self;
 }
@@ -216,6 +220,8 @@ StringCache::Ref Intern(const std::string& text)
     std::lock_guard<std::mutex> guard(strings.mutex);
     return StringCache::Ref{strings.texts.insert(text).first->c_str()};
 }
+
+void FailHandles(int count) { handleFailures = count; }
 
 size_t InternedCount()
 {

@@ -46,6 +46,8 @@ uint32_t CallSlot(IFunction* object, int slot);
 // The string cache: equal texts give equal handles.
 StringCache::Ref Intern(const std::string& text);
 size_t InternedCount();
+// The next count handle constructions or settings raise std::bad_alloc.
+void FailHandles(int count);
 // Drops every interned text, as the game drops unreferenced ones; every
 // earlier handle becomes invalid.
 void ForgetStrings();

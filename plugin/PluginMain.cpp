@@ -1,0 +1,136 @@
+#include "plugin/PluginMain.h"
+
+#include "common/IDebugLog.h"
+#include "functions/ScriptFunctions.h"
+#include "plugin/NativeFunction.h"
+#include "plugin/RuntimeRoutines.h"
+
+#include <exception>
+
+namespace {
+
+constexpr const char* kPluginName = "Linefold";
+constexpr const char* kClassName = "Linefold";
+
+using PathQuery = NativeFunction1<StaticFunctionTag, bool, StringCache::Ref>;
+using LineQuery = NativeFunction1<StaticFunctionTag, StringCache::Ref, StringCache::Ref>;
+using LineWrite = NativeFunction2<StaticFunctionTag, bool, StringCache::Ref, StringCache::Ref>;
+using FileLoad = NativeFunction4<StaticFunctionTag, bool, StringCache::Ref, bool, bool, uint32_t>;
+
+struct Registration {
+    const char* name;
+    size_t size;
+    IFunction* (*construct)(void* memory, const char* name);
+};
+
+template <class Binding, typename Binding::Function function>
+IFunction* Construct(void* memory, const char* name)
+{
+    return ConstructBinding<Binding>(memory, name, kClassName, function);
+}
+
+// In registration order.
+const Registration kRegistrationTable[] = {
+    {"ExistsFile", sizeof(PathQuery), Construct<PathQuery, ExistsFile>},
+    {"LoadFile", sizeof(FileLoad), Construct<FileLoad, LoadFile>},
+    {"CloseFile", sizeof(PathQuery), Construct<PathQuery, CloseFile>},
+    {"DeleteAnyFile", sizeof(PathQuery), Construct<PathQuery, DeleteAnyFile>},
+    {"IsLoaded", sizeof(PathQuery), Construct<PathQuery, IsLoaded>},
+    {"IsGood", sizeof(PathQuery), Construct<PathQuery, IsGood>},
+    {"IsReadOnly", sizeof(PathQuery), Construct<PathQuery, IsReadOnly>},
+    {"IsWriteOnly", sizeof(PathQuery), Construct<PathQuery, IsWriteOnly>},
+    {"HasNextLine", sizeof(PathQuery), Construct<PathQuery, HasNextLine>},
+    {"NextLine", sizeof(LineQuery), Construct<LineQuery, NextLine>},
+    {"WriteLine", sizeof(LineWrite), Construct<LineWrite, WriteLine>},
+};
+
+void LogEscaped(const char* where, const char* what)
+{
+    LogMessage("  Error in %s: %s", where, what);
+}
+
+}  // namespace
+
+extern "C" bool SKSEPlugin_Query(const HostLoadInterface* host, PluginInfoRecord* info)
+{
+    try {
+        IDebugLog::OpenInFolder(5, "\\My Games\\Skyrim\\SKSE\\Linefold.log");
+        IDebugLog::SetConsoleThreshold(1);
+        IDebugLog::SetFileThreshold(5);
+        LogMessage("%s", kPluginName);
+
+        info->infoVersion = 1;
+        info->name = kPluginName;
+        info->version = 1;
+
+        if (host->HostQuery)
+            host->HostQuery();
+
+        if (host->isEditor != 0) {
+            LogMessage("loaded in editor, marking as incompatible");
+            return false;
+        }
+        if (host->runtimeVersion != kSupportedRuntime) {
+            LogMessage("unsupported runtime version %08X", host->runtimeVersion);
+            return false;
+        }
+        // Until every routine of the runtime is known, a script call could
+        // jump to a missing one: refuse rather than crash the game later.
+        if (!IsComplete(ActiveRuntime())) {
+            LogMessage("routine table for runtime %08X is incomplete, marking as incompatible",
+                       kSupportedRuntime);
+            return false;
+        }
+        return true;
+    } catch (const std::exception& error) {
+        LogEscaped("SKSEPlugin_Query", error.what());
+    } catch (...) {
+        LogEscaped("SKSEPlugin_Query", "unknown error");
+    }
+    return false;
+}
+
+extern "C" bool SKSEPlugin_Load(const HostLoadInterface* host)
+{
+    try {
+        LogMessage("Linefold loaded");
+        auto* scripts = host->QueryInterface ? static_cast<ScriptInterface*>(
+                                                   host->QueryInterface(ScriptInterface::kInterfaceId))
+                                             : nullptr;
+        if (!scripts) {
+            LogMessage("script interface %u not available, functions not registered",
+                       static_cast<unsigned>(ScriptInterface::kInterfaceId));
+            return true;
+        }
+        if (scripts->Register(RegisterFunctions))
+            LogMessage("Register Succeeded");
+    } catch (const std::exception& error) {
+        LogEscaped("SKSEPlugin_Load", error.what());
+    } catch (...) {
+        LogEscaped("SKSEPlugin_Load", "unknown error");
+    }
+    return true;
+}
+
+bool RegisterFunctions(ScriptClassRegistry* registry)
+{
+    const RuntimeRoutines& runtime = ActiveRuntime();
+    if (!IsComplete(runtime)) {
+        LogMessage("routine table for runtime %08X is incomplete, functions not registered",
+                   kSupportedRuntime);
+        return true;
+    }
+    auto registerFunction =
+        reinterpret_cast<RegisterFunctionRoutine>(registry->operations[kRegisterFunctionOperation]);
+    for (const Registration& row : kRegistrationTable) {
+        void* memory = runtime.heapAllocate(runtime.gameHeap, row.size, 0, false);
+        if (!memory) {
+            LogMessage("  No memory in the game heap for %s, not registered", row.name);
+            continue;
+        }
+        // An error of the host's construction routine goes back to the host,
+        // the memory already returned.
+        registerFunction(registry, row.construct(memory, row.name));
+    }
+    return true;
+}

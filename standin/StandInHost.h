@@ -1,0 +1,67 @@
+#pragma once
+
+// A stand-in for the script extender and the game's script virtual machine:
+// it starts the plugin the way the host does and calls its functions the way
+// the VM does, through the objects' own tables, by slot.
+
+#include "standin/StandInRuntime.h"
+
+#include <string>
+#include <vector>
+
+namespace standin {
+
+class Host {
+public:
+    Host();
+    // Destroys every registered object through its destructor slot, which
+    // returns its memory to the GameHeap.
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    // What the host tells the plugin and how it answers it.
+    void SetRuntimeVersion(uint32_t version) { loadInterface.runtimeVersion = version; }
+    void SetEditor(bool editor) { loadInterface.isEditor = editor ? 1 : 0; }
+    void OfferScriptInterface(bool offer) { offerScriptInterface = offer; }
+    void SetRegisterAnswer(bool answer) { registerAnswer = answer; }
+
+    // The host's start of a plugin: query, load, then the callback it was
+    // handed, with the registry. Registration answers false when the plugin
+    // handed over no callback.
+    bool Query(PluginInfoRecord& info);
+    bool Load();
+    bool Register();
+
+    int HostQueryCalls() const { return hostQueryCalls; }
+    bool HasCallback() const { return callback != nullptr; }
+
+    // The registered objects, in registration order.
+    const std::vector<IFunction*>& Registered() const { return registered; }
+    IFunction* Find(const std::string& name) const;
+    static std::string NameOf(IFunction* function);
+    static uint16_t ParameterCountOf(IFunction* function);
+
+    // Calls a registered function as the VM does: a frame holding the
+    // arguments, slot 22 of the object's table, the result value read back.
+    ScriptValue Call(IFunction* function, std::vector<ScriptValue> arguments, bool* answered = nullptr);
+    ScriptValue Call(const std::string& name, std::vector<ScriptValue> arguments);
+
+private:
+    static void* QueryInterface(uint32_t id);
+    static uint32_t HostQuery();
+    static bool StoreCallback(RegisterCallback callback);
+    static void LINEFOLD_THISCALL RegisterFunction(ScriptClassRegistry* registry, IFunction* function);
+
+    HostLoadInterface loadInterface;
+    ScriptInterface scriptInterface;
+    ScriptClassRegistry registry;
+    std::vector<HostRoutine> registryOperations;
+    RegisterCallback callback = nullptr;
+    bool offerScriptInterface = true;
+    bool registerAnswer = true;
+    int hostQueryCalls = 0;
+    std::vector<IFunction*> registered;
+};
+
+}  // namespace standin

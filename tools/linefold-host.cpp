@@ -1,0 +1,319 @@
+// linefold-host: the reference host. It starts the plugin exactly as the
+// script extender does (query, load, then the registration callback with its
+// registry) on the stand-in runtime, then runs script calls, one per line,
+// from a file or standard input, and prints each call's result.
+//
+//   linefold-host [--runtime-version HEX] [--editor] [--show-log] [FILE]
+//
+// A line is a function name and its arguments:  LoadFile data.txt true false 3.9
+//   "..."              a string; escapes \" \\ \n \r \t \xHH
+//   true, false        bools
+//   123, -7, 0x1F      ints (32 bits)
+//   1.5, 2e3, nan, inf, -inf   floats
+//   none               a value of no type
+//   anything else      a string
+// Blank lines and lines starting with # are skipped. Each call prints true or
+// false, or for a text result the text in double quotes with the escapes
+// above for ", \ and every byte outside 0x20..0x7E.
+
+#include "common/IDebugLog.h"
+#include "standin/StandInHost.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kProgram = "linefold-host";
+
+bool IsDigits(const std::string& text, size_t from, bool hex)
+{
+    if (from >= text.size())
+        return false;
+    for (size_t i = from; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!(hex ? std::isxdigit(c) : std::isdigit(c)))
+            return false;
+    }
+    return true;
+}
+
+// A number with a '.' or an exponent: [+-] digits [. digits] [e [+-] digits].
+bool IsFloatText(const std::string& text)
+{
+    size_t i = 0, digits = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    bool point = false, exponent = false;
+    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+        ++digits;
+    if (i < text.size() && text[i] == '.') {
+        point = true;
+        for (++i; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+            ++digits;
+    }
+    if (digits == 0)
+        return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        exponent = true;
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (!IsDigits(text.substr(0, text.size()), i, false))
+            return false;
+        i = text.size();
+    }
+    return i == text.size() && (point || exponent);
+}
+
+// The value a bare word stands for.
+bool WordValue(const std::string& word, ScriptValue& value, std::string& problem)
+{
+    if (word == "true" || word == "false") {
+        value = standin::BoolValue(word == "true");
+    } else if (word == "none") {
+        value = standin::NoneValue();
+    } else if (word == "nan" || word == "inf" || word == "-inf") {
+        value = standin::FloatValue(word == "nan" ? NAN : (word == "inf" ? INFINITY : -INFINITY));
+    } else if (word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X') && IsDigits(word, 2, true)) {
+        unsigned long long bits = std::strtoull(word.c_str() + 2, nullptr, 16);
+        if (word.size() > 10 || bits > 0xFFFFFFFFull) {
+            problem = "integer out of range: " + word;
+            return false;
+        }
+        value = standin::IntValue(static_cast<int32_t>(static_cast<uint32_t>(bits)));
+    } else if (IsDigits(word, (word[0] == '-' || word[0] == '+') ? 1 : 0, false)) {
+        errno = 0;
+        long long number = std::strtoll(word.c_str(), nullptr, 10);
+        if (errno == ERANGE || number < INT32_MIN || number > INT32_MAX) {
+            problem = "integer out of range: " + word;
+            return false;
+        }
+        value = standin::IntValue(static_cast<int32_t>(number));
+    } else if (IsFloatText(word)) {
+        value = standin::FloatValue(std::strtof(word.c_str(), nullptr));
+    } else {
+        value = standin::StringValue(word);
+    }
+    return true;
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Splits a call line into its words and argument values.
+bool ParseLine(const std::string& line, std::string& function, std::vector<ScriptValue>& arguments,
+               std::string& problem)
+{
+    size_t i = 0;
+    bool first = true;
+    for (;;) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        if (i == line.size())
+            return true;
+        if (line[i] == '"') {
+            std::string text;
+            for (++i;; ++i) {
+                if (i >= line.size()) {
+                    problem = "unterminated string";
+                    return false;
+                }
+                char c = line[i];
+                if (c == '"')
+                    break;
+                if (c != '\\') {
+                    text += c;
+                    continue;
+                }
+                char escape = i + 1 < line.size() ? line[++i] : '\0';
+                switch (escape) {
+                case '"': text += '"'; break;
+                case '\\': text += '\\'; break;
+                case 'n': text += '\n'; break;
+                case 'r': text += '\r'; break;
+                case 't': text += '\t'; break;
+                case 'x': {
+                    int high = i + 1 < line.size() ? HexDigit(line[i + 1]) : -1;
+                    int low = i + 2 < line.size() ? HexDigit(line[i + 2]) : -1;
+                    if (high < 0 || low < 0) {
+                        problem = "\\x needs two hexadecimal digits";
+                        return false;
+                    }
+                    text += static_cast<char>(high * 16 + low);
+                    i += 2;
+                    break;
+                }
+                default:
+                    problem = escape ? std::string("unknown escape \\") + escape : "unterminated string";
+                    return false;
+                }
+            }
+            ++i;
+            if (first) {
+                problem = "a line starts with a function name, not a string";
+                return false;
+            }
+            arguments.push_back(standin::StringValue(text));
+        } else {
+            size_t end = line.find_first_of(" \t", i);
+            std::string word = line.substr(i, end == std::string::npos ? std::string::npos : end - i);
+            i = end == std::string::npos ? line.size() : end;
+            if (first) {
+                function = word;
+            } else {
+                ScriptValue value;
+                if (!WordValue(word, value, problem))
+                    return false;
+                arguments.push_back(value);
+            }
+        }
+        first = false;
+    }
+}
+
+std::string Quoted(const char* text)
+{
+    static const char* const kHex = "0123456789ABCDEF";
+    std::string out = "\"";
+    for (const char* p = text; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c > 0x7E) {
+                out += "\\x";
+                out += kHex[c >> 4];
+                out += kHex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string Shown(const ScriptValue& result)
+{
+    switch (result.type) {
+    case ScriptValue::kBool:
+        return result.data.boolean ? "true" : "false";
+    case ScriptValue::kString:
+        return Quoted(TextOf(result.data.string));
+    default:
+        return "(a value of type " + std::to_string(result.type) + ")";
+    }
+}
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: %s [--runtime-version HEX] [--editor] [--show-log] [FILE]\n", kProgram);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    uint32_t runtimeVersion = 0x09200000;
+    bool editor = false;
+    bool showLog = false;
+    const char* inputPath = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--runtime-version" && i + 1 < argc) {
+            char* end = nullptr;
+            unsigned long value = std::strtoul(argv[++i], &end, 16);
+            if (!*argv[i] || *end || value > 0xFFFFFFFFul)
+                return Usage();
+            runtimeVersion = static_cast<uint32_t>(value);
+        } else if (option == "--editor") {
+            editor = true;
+        } else if (option == "--show-log") {
+            showLog = true;
+        } else if (option.size() > 1 && option[0] == '-') {
+            return Usage();
+        } else if (!inputPath) {
+            inputPath = argv[i];
+        } else {
+            return Usage();
+        }
+    }
+
+    std::ifstream file;
+    if (inputPath) {
+        file.open(inputPath, std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "%s: cannot read %s\n", kProgram, inputPath);
+            return 2;
+        }
+    }
+    std::istream& input = inputPath ? static_cast<std::istream&>(file) : std::cin;
+
+    standin::Host host;
+    host.SetRuntimeVersion(runtimeVersion);
+    host.SetEditor(editor);
+    PluginInfoRecord info{};
+    if (!host.Query(info)) {
+        std::fprintf(stderr, "%s: the plugin refused the game (runtime %08X%s); its debug log says why: %s\n",
+                     kProgram, runtimeVersion, editor ? ", editor" : "", IDebugLog::OpenPath().c_str());
+        return 3;
+    }
+    host.Load();
+    host.Register();
+
+    bool malformed = false;
+    std::string line;
+    for (int number = 1; std::getline(input, line); ++number) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#')
+            continue;
+
+        std::string function, problem;
+        std::vector<ScriptValue> arguments;
+        IFunction* object = nullptr;
+        if (ParseLine(line, function, arguments, problem)) {
+            object = host.Find(function);
+            if (!object) {
+                problem = "unknown function '" + function + "'";
+            } else if (arguments.size() != standin::Host::ParameterCountOf(object)) {
+                size_t expected = standin::Host::ParameterCountOf(object);
+                problem = function + " takes " + std::to_string(expected) + " argument" +
+                          (expected == 1 ? "" : "s") + ", " + std::to_string(arguments.size()) + " given";
+                object = nullptr;
+            }
+        }
+        if (!object) {
+            std::fprintf(stderr, "%s: line %d: %s\n", kProgram, number, problem.c_str());
+            malformed = true;
+            continue;
+        }
+        std::printf("%s\n", Shown(host.Call(object, std::move(arguments))).c_str());
+        std::fflush(stdout);
+    }
+
+    if (showLog)
+        std::fprintf(stderr, "%s: debug log: %s\n", kProgram, IDebugLog::OpenPath().c_str());
+    return malformed ? 1 : 0;
+}
