@@ -52,8 +52,13 @@ std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t buf
                                          const std::string& pathString)
 {
     std::unique_ptr<LineFile> file(new (std::nothrow) LineFile(readOnly, append, bufferSize));
-    if (file)
+    if (file) {
         file->Load(pathString);
+    } else {
+        // Shown as given: making its generic form would need memory too.
+        LogMessage("Loading file '%s'...", pathString.c_str());
+        LogMessage("  Could not allocate memory for the file! Aborting load.");
+    }
     return file;
 }
 

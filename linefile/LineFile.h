@@ -30,8 +30,8 @@ inline bool IsEndMarker(const std::string& slot) { return !slot.empty() && slot[
 class LineFile {
 public:
     // Creates the LineFile and loads it: tests the path, allocates the window
-    // and opens exactly one stream. The outcome is good. Null only when not
-    // even the LineFile itself could be allocated.
+    // and opens exactly one stream. The outcome is good. Null (after its log
+    // lines) only when not even the LineFile itself could be allocated.
     static std::unique_ptr<LineFile> Open(bool readOnly, bool append, int32_t bufferSize,
                                           const std::string& pathString);
 

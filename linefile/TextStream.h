@@ -11,7 +11,8 @@
 // Text mode means the same on every platform: a CR LF pair reads as LF, a CR
 // not followed by LF stays in the line, the byte 0x1A ends the input for good,
 // and every LF written reaches the file as CR LF. Files are opened so that
-// other programs may read and write them meanwhile. A failed file operation
+// other programs may read and write them meanwhile. Reading opens ordinary
+// (disk) files only: never a folder, a device or a pipe. A failed file operation
 // shows in the result and in Failed()/ErrorText(), never as an exception;
 // only exhausted memory throws (std::bad_alloc, std::length_error).
 

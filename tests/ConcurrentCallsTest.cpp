@@ -1,8 +1,10 @@
 #include "support/TestSupport.h"
 
 #include "functions/ScriptFunctions.h"
+#include "standin/StandInHost.h"
 
-#include <algorithm>
+#include <atomic>
+#include <iostream>
 #include <map>
 #include <thread>
 
@@ -12,11 +14,84 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-using ConcurrentCallsTest = lftest::ScriptTest;
-
 constexpr int kThreads = 6;
 constexpr int kRounds = 1500;
 constexpr int kSharedInputLines = 4000;
+
+// The eleven script functions, called either directly or through the
+// registered function objects as the host's VM calls them.
+class Calls {
+public:
+    virtual ~Calls() = default;
+    virtual bool Bool(const char* function, const std::string& path) = 0;
+    virtual bool Load(const std::string& path, bool readOnly, bool append, uint32_t bufferSize) = 0;
+    virtual bool Write(const std::string& path, const std::string& line) = 0;
+    virtual std::string Next(const std::string& path) = 0;
+    std::atomic<long> count{0};
+};
+
+class DirectCalls : public Calls {
+public:
+    bool Bool(const char* function, const std::string& path) override
+    {
+        ++count;
+        using Function = bool (*)(StaticFunctionTag*, StringCache::Ref);
+        static const std::map<std::string, Function> functions = {
+            {"ExistsFile", ExistsFile}, {"CloseFile", CloseFile},     {"DeleteAnyFile", DeleteAnyFile},
+            {"IsLoaded", IsLoaded},     {"IsGood", IsGood},           {"IsReadOnly", IsReadOnly},
+            {"IsWriteOnly", IsWriteOnly}, {"HasNextLine", HasNextLine}};
+        return functions.at(function)(nullptr, H(path));
+    }
+    bool Load(const std::string& path, bool readOnly, bool append, uint32_t bufferSize) override
+    {
+        ++count;
+        return LoadFile(nullptr, H(path), readOnly, append, bufferSize);
+    }
+    bool Write(const std::string& path, const std::string& line) override
+    {
+        ++count;
+        return WriteLine(nullptr, H(path), H(line));
+    }
+    std::string Next(const std::string& path) override
+    {
+        ++count;
+        return TextOf(NextLine(nullptr, H(path)));
+    }
+};
+
+class ObjectCalls : public Calls {
+public:
+    explicit ObjectCalls(standin::Host& host) : host(host) {}
+    bool Bool(const char* function, const std::string& path) override
+    {
+        return Answer(function, {standin::StringValue(path)}).data.boolean;
+    }
+    bool Load(const std::string& path, bool readOnly, bool append, uint32_t bufferSize) override
+    {
+        return Answer("LoadFile", {standin::StringValue(path), standin::BoolValue(readOnly),
+                                   standin::BoolValue(append), standin::IntValue(static_cast<int32_t>(bufferSize))})
+            .data.boolean;
+    }
+    bool Write(const std::string& path, const std::string& line) override
+    {
+        return Answer("WriteLine", {standin::StringValue(path), standin::StringValue(line)}).data.boolean;
+    }
+    std::string Next(const std::string& path) override
+    {
+        return TextOf(Answer("NextLine", {standin::StringValue(path)}).data.string);
+    }
+
+private:
+    ScriptValue Answer(const char* function, std::vector<ScriptValue> arguments)
+    {
+        ++count;
+        bool answered = false;
+        ScriptValue result = host.Call(host.Find(function), std::move(arguments), &answered);
+        EXPECT_TRUE(answered);
+        return result;
+    }
+    standin::Host& host;
+};
 
 struct ThreadRecord {
     Lines sharedWrites;  // lines WriteLine answered true for, in order
@@ -26,51 +101,51 @@ struct ThreadRecord {
 
 // One thread's calls: its own file, a shared file written by all, a shared
 // file read by all, a file loaded and closed by all in turns, and deletions.
-void RunThread(int id, ThreadRecord& record)
+void RunThread(Calls& calls, int id, ThreadRecord& record)
 {
     std::string own = "own-" + std::to_string(id) + ".txt";
-    EXPECT_TRUE(LoadFile(nullptr, H(own), false, false, 3 * (id + 1)));
+    EXPECT_TRUE(calls.Load(own, false, false, 3 * (id + 1)));
     for (int round = 0; round < kRounds; ++round) {
         std::string line = std::to_string(id) + "-" + std::to_string(round);
-        EXPECT_TRUE(WriteLine(nullptr, H(own), H(line)));
+        EXPECT_TRUE(calls.Write(own, line));
 
-        if (WriteLine(nullptr, H("shared-out.txt"), H(line)))
+        if (calls.Write("shared-out.txt", line))
             record.sharedWrites.push_back(line);
 
-        std::string read = TextOf(NextLine(nullptr, H("shared-in.txt")));
+        std::string read = calls.Next("shared-in.txt");
         if (!read.empty())
             record.linesRead.push_back(read);
-        HasNextLine(nullptr, H("shared-in.txt"));
+        calls.Bool("HasNextLine", "shared-in.txt");
 
-        EXPECT_TRUE(IsLoaded(nullptr, H("shared-out.txt")));
-        EXPECT_TRUE(IsGood(nullptr, H("shared-in.txt")));
-        EXPECT_TRUE(IsReadOnly(nullptr, H("shared-in.txt")));
-        EXPECT_TRUE(IsWriteOnly(nullptr, H(own)));
-        EXPECT_TRUE(ExistsFile(nullptr, H(own)));
+        EXPECT_TRUE(calls.Bool("IsLoaded", "shared-out.txt"));
+        EXPECT_TRUE(calls.Bool("IsGood", "shared-in.txt"));
+        EXPECT_TRUE(calls.Bool("IsReadOnly", "shared-in.txt"));
+        EXPECT_TRUE(calls.Bool("IsWriteOnly", own));
+        EXPECT_TRUE(calls.Bool("ExistsFile", own));
 
         switch (round % 4) {
         case 0:
-            LoadFile(nullptr, H("churn.txt"), false, true, 2);
+            calls.Load("churn.txt", false, true, 2);
             break;
         case 1:
         case 2:
-            if (WriteLine(nullptr, H("churn.txt"), H(line)))
+            if (calls.Write("churn.txt", line))
                 record.churnWrites.push_back(line);
             break;
         case 3:
-            CloseFile(nullptr, H("churn.txt"));
+            calls.Bool("CloseFile", "churn.txt");
             break;
         }
 
         if (round % 50 == 0) {
             std::string doomed = "doomed-" + line + ".txt";
-            EXPECT_TRUE(LoadFile(nullptr, H(doomed), false, false, 1));
-            EXPECT_TRUE(WriteLine(nullptr, H(doomed), H(line)));
-            EXPECT_TRUE(DeleteAnyFile(nullptr, H(doomed)));
-            EXPECT_FALSE(ExistsFile(nullptr, H(doomed)));
+            EXPECT_TRUE(calls.Load(doomed, false, false, 1));
+            EXPECT_TRUE(calls.Write(doomed, line));
+            EXPECT_TRUE(calls.Bool("DeleteAnyFile", doomed));
+            EXPECT_FALSE(calls.Bool("ExistsFile", doomed));
         }
     }
-    EXPECT_TRUE(CloseFile(nullptr, H(own)));
+    EXPECT_TRUE(calls.Bool("CloseFile", own));
 }
 
 std::map<std::string, int> Count(const Lines& lines)
@@ -81,11 +156,9 @@ std::map<std::string, int> Count(const Lines& lines)
     return counts;
 }
 
-}  // namespace
-
 // Every line answered true reaches its file exactly once, every line of a
 // shared input is handed out exactly once, and nothing crashes or races.
-TEST_F(ConcurrentCallsTest, AllElevenFunctionsFromSeveralThreads)
+void RunAllThreads(Calls& calls)
 {
     Lines input;
     for (int i = 0; i < kSharedInputLines; ++i)
@@ -95,20 +168,21 @@ TEST_F(ConcurrentCallsTest, AllElevenFunctionsFromSeveralThreads)
         bytes += line + "\r\n";
     lftest::WriteBytes("shared-in.txt", bytes);
 
-    ASSERT_TRUE(LoadFile(nullptr, H("shared-out.txt"), false, false, 7));
-    ASSERT_TRUE(LoadFile(nullptr, H("shared-in.txt"), true, false, 5));
+    ASSERT_TRUE(calls.Load("shared-out.txt", false, false, 7));
+    ASSERT_TRUE(calls.Load("shared-in.txt", true, false, 5));
 
     std::vector<ThreadRecord> records(kThreads);
     std::vector<std::thread> threads;
     for (int id = 0; id < kThreads; ++id)
-        threads.emplace_back(RunThread, id, std::ref(records[id]));
+        threads.emplace_back(RunThread, std::ref(calls), id, std::ref(records[id]));
     for (std::thread& thread : threads)
         thread.join();
 
-    ASSERT_TRUE(CloseFile(nullptr, H("shared-out.txt")));
-    CloseFile(nullptr, H("churn.txt"));
-    while (HasNextLine(nullptr, H("shared-in.txt")))
-        records[0].linesRead.push_back(TextOf(NextLine(nullptr, H("shared-in.txt"))));
+    ASSERT_TRUE(calls.Bool("CloseFile", "shared-out.txt"));
+    calls.Bool("CloseFile", "churn.txt");
+    while (calls.Bool("HasNextLine", "shared-in.txt"))
+        records[0].linesRead.push_back(calls.Next("shared-in.txt"));
+    std::cout << kThreads << " threads made " << calls.count << " calls\n";
 
     Lines sharedWritten, churnWritten, read;
     for (int id = 0; id < kThreads; ++id) {
@@ -127,4 +201,25 @@ TEST_F(ConcurrentCallsTest, AllElevenFunctionsFromSeveralThreads)
     EXPECT_EQ(Count(FileLines("churn.txt")), Count(churnWritten));
     EXPECT_FALSE(churnWritten.empty());
     EXPECT_EQ(Count(read), Count(input));
+}
+
+using ConcurrentCallsTest = lftest::ScriptTest;
+
+}  // namespace
+
+TEST_F(ConcurrentCallsTest, AllElevenFunctionsFromSeveralThreads)
+{
+    DirectCalls calls;
+    RunAllThreads(calls);
+}
+
+TEST_F(ConcurrentCallsTest, AllElevenFunctionObjectsFromSeveralThreads)
+{
+    standin::Host host;
+    PluginInfoRecord info{};
+    ASSERT_TRUE(host.Query(info));
+    host.Load();
+    host.Register();
+    ObjectCalls calls(host);
+    RunAllThreads(calls);
 }

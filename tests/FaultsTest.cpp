@@ -1,0 +1,146 @@
+// What happens to loaded files when the world around them changes: files
+// deleted, folders gone, folders where files were expected.
+#include "support/TestSupport.h"
+
+#include "functions/ScriptFunctions.h"
+
+using lftest::FileLines;
+using lftest::H;
+using lftest::LogCapture;
+using lftest::WriteBytes;
+using Lines = std::vector<std::string>;
+namespace fs = lftest::fs;
+
+namespace {
+
+using FaultsTest = lftest::ScriptTest;
+
+std::string Next(const std::string& path) { return TextOf(NextLine(nullptr, H(path))); }
+
+}  // namespace
+
+// Windows refuses to delete a file some program holds open; elsewhere the
+// file goes and the open stream keeps what it had. Either way reading goes on
+// and nothing crashes.
+TEST_F(FaultsTest, FileDeletedWhileLoadedForReading)
+{
+    WriteBytes("in.txt", "1\r\n2\r\n3\r\n4\r\n5\r\n");
+    ASSERT_TRUE(LoadFile(nullptr, H("in.txt"), true, false, 2));
+    EXPECT_EQ(Next("in.txt"), "1");
+    std::error_code error;
+    bool deleted = fs::remove("in.txt", error);
+    Lines rest;
+    while (HasNextLine(nullptr, H("in.txt")))
+        rest.push_back(Next("in.txt"));
+    EXPECT_EQ(rest, (Lines{"2", "3", "4", "5"}));
+    EXPECT_TRUE(IsGood(nullptr, H("in.txt")));
+    // DeleteAnyFile finds nothing left to delete, or deletes it now.
+    LogCapture log;
+    EXPECT_EQ(DeleteAnyFile(nullptr, H("in.txt")), !deleted);
+    EXPECT_EQ(log.Lines(), Lines{"Closed file 'in.txt'."});
+    EXPECT_FALSE(fs::exists("in.txt"));
+}
+
+TEST_F(FaultsTest, FolderRemovedWhileLoadedForWriting)
+{
+    fs::create_directory("sub");
+    ASSERT_TRUE(LoadFile(nullptr, H("sub/out.txt"), false, false, 2));
+    EXPECT_TRUE(WriteLine(nullptr, H("sub/out.txt"), H("one")));
+    std::error_code error;
+    fs::remove_all("sub", error);
+    bool removed = !fs::exists("sub");
+    for (const char* line : {"two", "three", "four"})
+        EXPECT_TRUE(WriteLine(nullptr, H("sub/out.txt"), H(line)));
+    EXPECT_TRUE(CloseFile(nullptr, H("sub/out.txt")));
+    if (!removed) {
+        EXPECT_EQ(FileLines("sub/out.txt"), (Lines{"one", "two", "three", "four"}));
+    }
+    // A new load finds the path gone (or there), and says so.
+    EXPECT_EQ(LoadFile(nullptr, H("sub/out.txt"), true, false, 2), !removed);
+}
+
+TEST_F(FaultsTest, FolderWhereAFileIsExpected)
+{
+    fs::create_directory("notes.txt");
+    LogCapture log;
+    EXPECT_TRUE(ExistsFile(nullptr, H("notes.txt")));
+    EXPECT_FALSE(LoadFile(nullptr, H("notes.txt"), true, false, 4));
+    EXPECT_FALSE(LoadFile(nullptr, H("notes.txt"), false, true, 4));
+    EXPECT_FALSE(DeleteAnyFile(nullptr, H("notes.txt")));
+    EXPECT_TRUE(fs::is_directory("notes.txt"));
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'notes.txt'...", "  Could not open or create file.",
+                                  "Loading file 'notes.txt'...", "  Could not open or create file.",
+                                  "Loading file 'notes.txt'...", "  Could not open or create file."}));
+}
+
+TEST_F(FaultsTest, PathThatNoLongerExistsCannotBeReadAgain)
+{
+    WriteBytes("gone.txt", "x\r\n");
+    ASSERT_TRUE(LoadFile(nullptr, H("gone.txt"), true, false, 2));
+    ASSERT_TRUE(CloseFile(nullptr, H("gone.txt")));
+    fs::remove("gone.txt");
+    LogCapture log;
+    EXPECT_FALSE(LoadFile(nullptr, H("gone.txt"), true, false, 2));
+    EXPECT_FALSE(HasNextLine(nullptr, H("gone.txt")));
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'gone.txt'...", "  File does not exist! Aborting load."}));
+}
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+
+TEST_F(FaultsTest, FileMadeUnreadableWhileLoadedKeepsItsOpenStream)
+{
+    WriteBytes("in.txt", "1\r\n2\r\n3\r\n");
+    ASSERT_TRUE(LoadFile(nullptr, H("in.txt"), true, false, 1));
+    ASSERT_EQ(chmod("in.txt", 0), 0);
+    Lines lines;
+    while (HasNextLine(nullptr, H("in.txt")))
+        lines.push_back(Next("in.txt"));
+    EXPECT_EQ(lines, (Lines{"1", "2", "3"}));
+    EXPECT_TRUE(CloseFile(nullptr, H("in.txt")));
+    chmod("in.txt", 0644);
+}
+
+TEST_F(FaultsTest, DevicesAndPipesAreNotReadSoNothingCanHang)
+{
+    ASSERT_EQ(mkfifo("pipe", 0600), 0);
+    LogCapture log;
+    EXPECT_FALSE(LoadFile(nullptr, H("pipe"), true, false, 4));
+    EXPECT_FALSE(LoadFile(nullptr, H("/dev/zero"), true, false, 4));
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'pipe'...", "  Could not open or create file.",
+                                  "Loading file '/dev/zero'...", "  Could not open or create file."}));
+}
+
+TEST_F(FaultsTest, FullDiskThroughAWholeSession)
+{
+    LogCapture log;
+    ASSERT_TRUE(LoadFile(nullptr, H("/dev/full"), false, true, 3));
+    EXPECT_TRUE(WriteLine(nullptr, H("/dev/full"), H("a")));
+    EXPECT_TRUE(IsGood(nullptr, H("/dev/full")));
+    // The lines stay buffered until the close, which then reports the loss.
+    EXPECT_FALSE(DeleteAnyFile(nullptr, H("/dev/full")));
+    EXPECT_FALSE(IsLoaded(nullptr, H("/dev/full")));
+    EXPECT_TRUE(fs::exists("/dev/full"));
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file '/dev/full'...", "  File successfully loaded.",
+                                  "  Error closing file:", "  No space left on device", ""}));
+}
+#endif
+
+#if defined(_WIN32)
+TEST_F(FaultsTest, ReservedDeviceNamesAreNeverReadAndNulSwallowsLines)
+{
+    LogCapture log;
+    for (const char* device : {"CON", "NUL", "COM1", "AUX", "LPT1", "sub\\CON"})
+        EXPECT_FALSE(LoadFile(nullptr, H(device), true, false, 4)) << device;
+    EXPECT_TRUE(LoadFile(nullptr, H("NUL"), false, false, 1));
+    EXPECT_TRUE(WriteLine(nullptr, H("NUL"), H("gone")));
+    EXPECT_TRUE(WriteLine(nullptr, H("NUL"), H("gone too")));
+    EXPECT_TRUE(CloseFile(nullptr, H("NUL")));
+    for (const std::string& line : log.Lines()) {
+        if (line.rfind("  ", 0) == 0 && line != "  File successfully loaded.") {
+            EXPECT_TRUE(line == "  Could not open or create file." || line == "  File does not exist! Aborting load.")
+                << line;
+        }
+    }
+}
+#endif
