@@ -74,7 +74,8 @@ std::string WithoutComments(const std::string& source)
             i = end == std::string::npos ? source.size() : end + 1;
             text += ' ';
         } else if (c == '\\' && source.find_first_not_of(" \t\r", i + 1) == source.find('\n', i)) {
-            i = std::min(source.find('\n', i) + 1, source.size());
+            size_t lineEnd = source.find('\n', i);
+            i = lineEnd == std::string::npos ? source.size() : lineEnd + 1;
             text += ' ';
         } else {
             text += c == '\r' ? ' ' : c;
@@ -239,7 +240,7 @@ TEST(PapyrusParserTest, ReadsHeadersThroughCommentsContinuationsAndAnyCase)
         "Function Third() Global\n"
         "    Debug.Trace(\"in a body ; still\")\n"
         "EndFunction\n"
-        "int Function Fourth(bool flag) Native Global\n");
+        "int Function Fourth(bool flag) Native Global \\ ");
     EXPECT_EQ(script.errors, Lines{});
     EXPECT_EQ(script.name, "Sample");
     EXPECT_EQ(script.flags, std::set<std::string>{"hidden"});
