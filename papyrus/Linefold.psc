@@ -1,0 +1,126 @@
+Scriptname Linefold Hidden
+{Line-by-line access to text files, from the Linefold SKSE plugin (Linefold.dll).}
+
+; How to use it: LoadFile a path for reading or for writing, then take its
+; lines with HasNextLine and NextLine, or write them with WriteLine, and
+; CloseFile it. Every function here is global: call it as Linefold.LoadFile(...).
+;
+; Paths. A path is the exact text you pass, and it names one loaded file:
+; "Data/list.txt", "data/list.txt" and "Data\list.txt" may be the same file on
+; disk but are three different entries to Linefold, so always spell a path the
+; same way. "/" and "\" both work as separators. A relative path is relative
+; to the game's folder (the game's current directory, normally the folder of
+; TESV.exe). Letters outside ASCII are taken in Windows' ANSI code page.
+;
+; Answers. For a path that is not loaded, a call in the wrong mode (reading a
+; file loaded for writing, or writing one loaded for reading), or a file that
+; is no longer good after a read or write error, the functions answer false
+; (NextLine: "") and change nothing and log nothing. A file that is not good
+; stays loaded until you CloseFile it; load it again after that.
+;
+; Text files. Lines end with a line feed; a CR LF pair counts as one, and the
+; byte 0x1A ends the file. Written lines end with CR LF. A line that begins
+; with the BEL character (0x07) is written like any other, but reading stops
+; at it as if the file ended there.
+;
+; The window. Each loaded file keeps a window of bufferSize lines in memory.
+; Reading fills it from the file bufferSize lines at a time; writing collects
+; lines in it and writes them out when it is full and at CloseFile.
+;
+; Calls from several scripts (threads) at once are safe: each call runs whole
+; before the next one starts. When the game quits normally, lines still
+; waiting in the window of a file loaded for writing are written out then;
+; after a crash they are lost, so CloseFile what you write.
+;
+; The debug log: Documents\My Games\Skyrim\SKSE\Linefold.log, started afresh
+; each time the game starts (Linefold.log0 to Linefold.log4 while another
+; program holds it open). Paths appear in it with "/" for every "\". Besides
+; the lines named below, an unexpected failure inside a call (such as running
+; out of memory) leaves "  Error in <function>: <reason>" and answers false, or
+; "" for NextLine.
+
+; Whether anything (a file or a folder) exists at path. Does not look at what
+; is loaded. False for a missing file, a folder that does not exist, or a
+; path that cannot be tested. Logs nothing.
+bool Function ExistsFile(string path) Global Native
+
+; Loads path for reading (readOnly true) or for writing (readOnly false), with
+; a window of bufferSize lines. Writing with append true adds to the end of the
+; file, with append false empties it at once; a missing file is created either
+; way. True if path is loaded afterwards.
+; If path is loaded already, answers true at once and changes nothing: the
+; mode, append and bufferSize of the first load stay.
+; The log shows "Loading file '<path>'..." and then one of:
+;   "  File successfully loaded."            (true)
+;   "  File does not exist! Aborting load."  (false: a missing file to read)
+;   "  Illegal buffer size '<n>'!"           (false: bufferSize is 0 or less)
+;   "  Could not allocate buffer of size '<n>'!" (false: bufferSize too large)
+;   "  Could not open or create file."       (false: e.g. a folder, a missing
+;                                             folder, or no permission)
+;   "  Could not test whether file exists: <reason>" (false)
+;   "  Path is not valid in the system code page! Aborting load." (false)
+;   "  Error reading or creating file:", "  <reason>" and an empty line (false)
+bool Function LoadFile(string path, bool readOnly, bool append, int bufferSize) Global Native
+
+; Closes a loaded file; a file loaded for writing first has its waiting lines
+; written. The path is not loaded afterwards, whatever the answer.
+; True, and "Closed file '<path>'." in the log, when all went well.
+; False if path was not loaded (nothing logged), or if lines could not be
+; written: the log then shows "  Error closing file:", "  <reason>" and an
+; empty line, after the same for "  Error writing file:" when the last lines
+; themselves could not be written.
+bool Function CloseFile(string path) Global Native
+
+; Deletes the file at path, loaded or not, and leaves path not loaded. A file
+; loaded for writing has its waiting lines written before it is deleted.
+; A path that is not loaded is first loaded for reading with a window of one
+; line, so the log shows "Loading file '<path>'..." and its outcome as for
+; LoadFile (for a missing file: "  File does not exist! Aborting load.").
+; True only if the file was closed ("Closed file '<path>'.") and deleted.
+; False for a missing file or a folder, when closing failed (as in CloseFile),
+; or when the file could not be deleted, e.g. because another program holds it
+; ("  Error deleting file:", "  <reason>" and an empty line).
+bool Function DeleteAnyFile(string path) Global Native
+
+; True if path is loaded, good or not. Logs nothing.
+bool Function IsLoaded(string path) Global Native
+
+; True if path is loaded and has met no read or write error. False if it is
+; not loaded. Logs nothing.
+bool Function IsGood(string path) Global Native
+
+; True if path is loaded for reading, good or not. False if it is not loaded
+; or is loaded for writing. Logs nothing.
+bool Function IsReadOnly(string path) Global Native
+
+; True if path is loaded for writing, good or not. False if it is not loaded
+; or is loaded for reading: not simply the opposite of IsReadOnly.
+; Logs nothing.
+bool Function IsWriteOnly(string path) Global Native
+
+; True if the file loaded for reading has another line to give; an empty line
+; counts as a line. False at the end of the file (and at a line beginning with
+; BEL), and for a path that is not loaded, loaded for writing, or not good.
+; Asking again without NextLine gives the same answer. When the window is used
+; up it reads the next block of lines; a read error there answers false, makes
+; the file not good and logs "  Error reading file:", "  <reason>" and an
+; empty line.
+bool Function HasNextLine(string path) Global Native
+
+; The next line of the file loaded for reading, without its line end, and
+; moves on to the line after it. Reads the next block when the window is used
+; up, as HasNextLine does. Answers "" at the end of the file and stays there
+; (every later call answers "" as well), and "" for a path that is not loaded,
+; loaded for writing, or not good. An empty line also answers "", so ask
+; HasNextLine before each NextLine.
+string Function NextLine(string path) Global Native
+
+; Adds line to the file loaded for writing. It waits in the window and reaches
+; the file when the window is full and at CloseFile. A line feed inside line
+; makes two lines in the file.
+; True if the line was taken. False for a path that is not loaded, loaded for
+; reading, or not good, and when the window was full and writing it out failed:
+; then line is not taken, the file is no longer good, and the log shows
+; "  Error writing file:", "  <reason>" and an empty line. Some write errors
+; only show at CloseFile, which then answers false.
+bool Function WriteLine(string path, string line) Global Native
