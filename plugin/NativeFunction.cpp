@@ -97,9 +97,18 @@ void LINEFOLD_THISCALL AbstractVoid(IFunction*, Arguments...)
     LogMessage("  Abstract operation of a script function object called");
 }
 
-FunctionTable MakeNativeFunctionTable()
+// The four operations the runtime performs itself, whatever the object's type.
+void SetRuntimeSlots(FunctionTable& table)
 {
     const RuntimeRoutines& runtime = ActiveRuntime();
+    table.runtimeSlot6 = runtime.functionSlot6;
+    table.runtimeSlot15 = runtime.functionSlot15;
+    table.runtimeSlot16 = runtime.functionSlot16;
+    table.runtimeSlot18 = runtime.functionSlot18;
+}
+
+FunctionTable MakeNativeFunctionTable()
+{
     FunctionTable table;
     table.destroy = Destroy;
     table.handle1 = Handle1;
@@ -107,7 +116,6 @@ FunctionTable MakeNativeFunctionTable()
     table.handle3 = Handle3;
     table.resultType = ResultType;
     table.hostCount = HostCount;
-    table.runtimeSlot6 = runtime.functionSlot6;
     table.hostCountAgain = HostCount;
     table.alwaysTrue = AlwaysTrue;
     table.hostFlagA = HostFlagA;
@@ -116,14 +124,12 @@ FunctionTable MakeNativeFunctionTable()
     table.hostValue = HostValue;
     table.handle4 = Handle4;
     table.ignoreWord = IgnoreWord;
-    table.runtimeSlot15 = runtime.functionSlot15;
-    table.runtimeSlot16 = runtime.functionSlot16;
     table.clearWord = ClearWord;
-    table.runtimeSlot18 = runtime.functionSlot18;
     table.hostFlagB = HostFlagB;
     table.setHostFlagB = SetHostFlagB;
     table.hasScriptFunction = HasScriptFunction;
     table.invoke = Abstract<bool>;
+    SetRuntimeSlots(table);
     return table;
 }
 
@@ -140,12 +146,7 @@ FunctionTable MakeInterfaceTable()
     table.clearWord = Abstract<bool, uintptr_t, uint32_t*>;
     table.setHostFlagB = AbstractVoid<bool>;
     table.invoke = Abstract<bool, uintptr_t, uintptr_t, uintptr_t, ScriptValue*, ScriptCallFrame*>;
-    // Performed by the runtime whatever the object's type.
-    const RuntimeRoutines& runtime = ActiveRuntime();
-    table.runtimeSlot6 = runtime.functionSlot6;
-    table.runtimeSlot15 = runtime.functionSlot15;
-    table.runtimeSlot16 = runtime.functionSlot16;
-    table.runtimeSlot18 = runtime.functionSlot18;
+    SetRuntimeSlots(table);
     return table;
 }
 

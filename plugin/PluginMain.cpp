@@ -44,7 +44,7 @@ const Registration kRegistrationTable[] = {
     {"WriteLine", sizeof(LineWrite), Construct<LineWrite, WriteLine>},
 };
 
-void LogEscaped(const char* where, const char* what)
+void LogCaughtError(const char* where, const char* what)
 {
     LogMessage("  Error in %s: %s", where, what);
 }
@@ -83,9 +83,9 @@ extern "C" bool SKSEPlugin_Query(const HostLoadInterface* host, PluginInfoRecord
         }
         return true;
     } catch (const std::exception& error) {
-        LogEscaped("SKSEPlugin_Query", error.what());
+        LogCaughtError("SKSEPlugin_Query", error.what());
     } catch (...) {
-        LogEscaped("SKSEPlugin_Query", "unknown error");
+        LogCaughtError("SKSEPlugin_Query", "unknown error");
     }
     return false;
 }
@@ -105,9 +105,9 @@ extern "C" bool SKSEPlugin_Load(const HostLoadInterface* host)
         if (scripts->Register(RegisterFunctions))
             LogMessage("Register Succeeded");
     } catch (const std::exception& error) {
-        LogEscaped("SKSEPlugin_Load", error.what());
+        LogCaughtError("SKSEPlugin_Load", error.what());
     } catch (...) {
-        LogEscaped("SKSEPlugin_Load", "unknown error");
+        LogCaughtError("SKSEPlugin_Load", "unknown error");
     }
     return true;
 }

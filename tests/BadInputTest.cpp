@@ -7,6 +7,7 @@
 
 using lftest::FileLines;
 using lftest::H;
+using lftest::Next;
 using lftest::LogCapture;
 using lftest::ReadBytes;
 using lftest::WriteBytes;
@@ -16,8 +17,6 @@ namespace fs = lftest::fs;
 namespace {
 
 using BadInputTest = lftest::ScriptTest;
-
-std::string Next(const std::string& path) { return TextOf(NextLine(nullptr, H(path))); }
 
 // Every function on one path, with nothing loaded under it afterwards.
 void ExpectNothingLoadsOrAnswers(StringCache::Ref path)

@@ -6,6 +6,7 @@
 
 using lftest::FileLines;
 using lftest::H;
+using lftest::Next;
 using lftest::LogCapture;
 using lftest::WriteBytes;
 using Lines = std::vector<std::string>;
@@ -14,8 +15,6 @@ namespace fs = lftest::fs;
 namespace {
 
 using FaultsTest = lftest::ScriptTest;
-
-std::string Next(const std::string& path) { return TextOf(NextLine(nullptr, H(path))); }
 
 }  // namespace
 

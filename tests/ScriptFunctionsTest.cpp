@@ -8,6 +8,7 @@
 
 using lftest::FileLines;
 using lftest::H;
+using lftest::Next;
 using lftest::LogCapture;
 using lftest::ReadBytes;
 using lftest::WriteBytes;
@@ -17,8 +18,6 @@ namespace fs = lftest::fs;
 namespace {
 
 using ScriptFunctionsTest = lftest::ScriptTest;
-
-std::string Next(const std::string& path) { return TextOf(NextLine(nullptr, H(path))); }
 
 LineFile& Loaded(const std::string& path)
 {

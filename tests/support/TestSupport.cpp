@@ -113,11 +113,14 @@ fs::path ProcessRoot() { return root; }
 }  // namespace lftest
 
 #include "functions/OpenFileTable.h"
+#include "functions/ScriptFunctions.h"
 #include "standin/StandInRuntime.h"
 
 namespace lftest {
 
 StringCache::Ref H(const std::string& text) { return standin::Intern(text); }
+
+std::string Next(const std::string& path) { return TextOf(NextLine(nullptr, H(path))); }
 
 std::vector<std::string> FileLines(const fs::path& path)
 {

@@ -60,6 +60,9 @@ namespace lftest {
 // A string handle for a text, as the host would pass it.
 StringCache::Ref H(const std::string& text);
 
+// NextLine's answer, as text.
+std::string Next(const std::string& path);
+
 // The lines of a file written in text mode (CR LF line ends).
 std::vector<std::string> FileLines(const fs::path& path);
 
