@@ -1,0 +1,279 @@
+// linefold-bench: reads and writes the same files through three paths and
+// reports lines and bytes per second for each:
+//   baseline  std::getline on an std::ifstream; << and '\n' on an std::ofstream
+//   direct    the script functions called as plain calls
+//   invoke    the function objects called through Invoke, as the host does
+// for windows (LoadFile's bufferSize) of 1, 100 and 10000 lines and lines of
+// 20 and 2000 bytes. Bytes count each line's text and one line end.
+//
+//   linefold-bench [--dir FOLDER] [Google Benchmark options]
+//
+// FOLDER (default: the current directory) holds the files and the debug log.
+
+#include "bench/BenchSupport.h"
+#include "functions/ScriptFunctions.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using lfbench::Plugin;
+
+struct Shape {
+    size_t length;  // bytes of text per line
+    size_t count;   // lines per file
+};
+
+// About 16 MB and 40 MB: far more than any window holds, so every path
+// refills or flushes many times per pass.
+const Shape kShapes[] = {{20, 800000}, {2000, 20000}};
+const uint32_t kWindows[] = {1, 100, 10000};
+const std::string kDataFolder = "Data/Linefold";
+
+// The texts of one shape, as each path hands them over.
+struct LineSet {
+    std::string readPath;
+    std::string writePath;
+    std::vector<std::string> texts;
+    std::vector<StringCache::Ref> handles;
+    std::vector<ScriptValue> values;
+    uint64_t bytes = 0;  // text plus one line end per line
+};
+
+Plugin* plugin = nullptr;
+
+bool IsTrue(const ScriptValue& value)
+{
+    return value.type == ScriptValue::kBool && value.data.boolean;
+}
+
+void Report(benchmark::State& state, const LineSet& set)
+{
+    double passes = static_cast<double>(state.iterations());
+    state.counters["lines/s"] = benchmark::Counter(passes * static_cast<double>(set.texts.size()),
+                                                   benchmark::Counter::kIsRate);
+    state.counters["bytes/s"] =
+        benchmark::Counter(passes * static_cast<double>(set.bytes), benchmark::Counter::kIsRate);
+}
+
+void CheckCount(benchmark::State& state, size_t lines, const LineSet& set)
+{
+    if (lines != set.texts.size())
+        state.SkipWithError("a pass did not read every line");
+}
+
+void CheckFileSize(benchmark::State& state, const LineSet& set, size_t lineEndBytes)
+{
+    std::error_code error;
+    uint64_t size = std::filesystem::file_size(set.writePath, error);
+    uint64_t expected = set.bytes + set.texts.size() * (lineEndBytes - 1);
+    if (error || size != expected)
+        state.SkipWithError("the written file does not hold every line");
+}
+
+void ReadBaseline(benchmark::State& state, const LineSet* set, uint32_t)
+{
+    for (auto _ : state) {
+        std::ifstream in(set->readPath);
+        std::string line;
+        size_t lines = 0;
+        while (std::getline(in, line)) {
+            benchmark::DoNotOptimize(line.data());
+            ++lines;
+        }
+        CheckCount(state, lines, *set);
+    }
+    Report(state, *set);
+}
+
+void ReadDirect(benchmark::State& state, const LineSet* set, uint32_t window)
+{
+    StringCache::Ref path = standin::Intern(set->readPath);
+    for (auto _ : state) {
+        if (!LoadFile(nullptr, path, true, false, window)) {
+            state.SkipWithError("LoadFile failed");
+            break;
+        }
+        size_t lines = 0;
+        while (HasNextLine(nullptr, path)) {
+            StringCache::Ref line = NextLine(nullptr, path);
+            benchmark::DoNotOptimize(line.data);
+            ++lines;
+        }
+        CloseFile(nullptr, path);
+        CheckCount(state, lines, *set);
+    }
+    Report(state, *set);
+}
+
+void ReadInvoke(benchmark::State& state, const LineSet* set, uint32_t window)
+{
+    standin::Host& host = plugin->host;
+    ScriptValue path = standin::StringValue(set->readPath);
+    for (auto _ : state) {
+        ScriptValue loaded = host.Call(plugin->loadFile, {path, standin::BoolValue(true),
+                                                          standin::BoolValue(false),
+                                                          standin::IntValue(static_cast<int32_t>(window))});
+        if (!IsTrue(loaded)) {
+            state.SkipWithError("LoadFile failed");
+            break;
+        }
+        size_t lines = 0;
+        while (IsTrue(host.Call(plugin->hasNextLine, {path}))) {
+            ScriptValue line = host.Call(plugin->nextLine, {path});
+            benchmark::DoNotOptimize(line.data.string.data);
+            ++lines;
+        }
+        host.Call(plugin->closeFile, {path});
+        CheckCount(state, lines, *set);
+    }
+    Report(state, *set);
+}
+
+void WriteBaseline(benchmark::State& state, const LineSet* set, uint32_t)
+{
+    for (auto _ : state) {
+        std::ofstream out(set->writePath, std::ios::trunc);
+        for (const std::string& text : set->texts)
+            out << text << '\n';
+    }
+    CheckFileSize(state, *set, 1);
+    Report(state, *set);
+}
+
+void WriteDirect(benchmark::State& state, const LineSet* set, uint32_t window)
+{
+    StringCache::Ref path = standin::Intern(set->writePath);
+    for (auto _ : state) {
+        if (!LoadFile(nullptr, path, false, false, window)) {
+            state.SkipWithError("LoadFile failed");
+            break;
+        }
+        for (StringCache::Ref line : set->handles)
+            WriteLine(nullptr, path, line);
+        CloseFile(nullptr, path);
+    }
+    CheckFileSize(state, *set, 2);  // CR LF
+    Report(state, *set);
+}
+
+void WriteInvoke(benchmark::State& state, const LineSet* set, uint32_t window)
+{
+    standin::Host& host = plugin->host;
+    ScriptValue path = standin::StringValue(set->writePath);
+    for (auto _ : state) {
+        ScriptValue loaded = host.Call(plugin->loadFile, {path, standin::BoolValue(false),
+                                                          standin::BoolValue(false),
+                                                          standin::IntValue(static_cast<int32_t>(window))});
+        if (!IsTrue(loaded)) {
+            state.SkipWithError("LoadFile failed");
+            break;
+        }
+        for (const ScriptValue& line : set->values)
+            host.Call(plugin->writeLine, {path, line});
+        host.Call(plugin->closeFile, {path});
+    }
+    CheckFileSize(state, *set, 2);
+    Report(state, *set);
+}
+
+using BenchFunction = void (*)(benchmark::State&, const LineSet*, uint32_t);
+
+struct PathEntry {
+    const char* name;
+    BenchFunction read;
+    BenchFunction write;
+};
+
+const PathEntry kPaths[] = {
+    {"baseline", ReadBaseline, WriteBaseline},
+    {"direct", ReadDirect, WriteDirect},
+    {"invoke", ReadInvoke, WriteInvoke},
+};
+
+bool Prepare(LineSet& set, const Shape& shape)
+{
+    // Paths as long as a game's usually are: no short-string shortcut.
+    set.readPath = kDataFolder + "/read-" + std::to_string(shape.length) + ".txt";
+    set.writePath = kDataFolder + "/write-" + std::to_string(shape.length) + ".txt";
+    set.texts.reserve(shape.count);
+    for (size_t i = 0; i < shape.count; ++i) {
+        set.texts.push_back(lfbench::LineText(i, shape.length));
+        // The host's cache holds each text from here on, as the game's holds
+        // the strings a script keeps: a NextLine finds its text there.
+        set.handles.push_back(standin::Intern(set.texts.back()));
+        set.values.push_back(standin::StringValue(set.texts.back()));
+        set.bytes += shape.length + 1;
+    }
+    return lfbench::WriteLineFile(set.readPath, shape.count, shape.length);
+}
+
+// Registers, for each operation, shape and window, the three paths one after
+// another, so that each is compared with a baseline measured just before it.
+void RegisterAll(std::vector<LineSet>& sets)
+{
+    for (int write = 0; write < 2; ++write) {
+        for (size_t s = 0; s < sets.size(); ++s) {
+            for (uint32_t window : kWindows) {
+                for (const PathEntry& path : kPaths) {
+                    std::string name = std::string(write ? "write/" : "read/") + path.name +
+                                       "/line:" + std::to_string(kShapes[s].length) +
+                                       "/window:" + std::to_string(window);
+                    benchmark::RegisterBenchmark(name.c_str(), write ? path.write : path.read,
+                                                 &sets[s], window)
+                        ->Unit(benchmark::kMillisecond);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    std::string folder = ".";
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--dir") == 0 && i + 1 < argc)
+            folder = argv[++i];
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    if (!lfbench::EnterWorkFolder(folder)) {
+        std::fprintf(stderr, "linefold-bench: cannot work in %s\n", folder.c_str());
+        return 1;
+    }
+
+    std::error_code error;
+    std::filesystem::create_directories(kDataFolder, error);
+    Plugin started;
+    plugin = &started;
+    std::vector<LineSet> sets(std::size(kShapes));
+    for (size_t s = 0; s < sets.size(); ++s) {
+        if (!Prepare(sets[s], kShapes[s])) {
+            std::fprintf(stderr, "linefold-bench: cannot write %s\n", sets[s].readPath.c_str());
+            return 1;
+        }
+    }
+    RegisterAll(sets);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    for (const LineSet& set : sets) {
+        std::remove(set.readPath.c_str());
+        std::remove(set.writePath.c_str());
+    }
+    return 0;
+}
