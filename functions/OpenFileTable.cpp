@@ -14,12 +14,28 @@ LineFile* OpenFileTable::Find(const std::string& key) const
     return entry == entries.end() ? nullptr : entry->second.get();
 }
 
+LineFile* OpenFileTable::Find(const char* key)
+{
+    if (lastFound && lastFound->first == key)
+        return lastFound->second.get();
+    lookupKey.assign(key);
+    auto entry = entries.find(lookupKey);
+    if (entry == entries.end())
+        return nullptr;
+    lastFound = &*entry;
+    return entry->second.get();
+}
+
 void OpenFileTable::Add(const std::string& key, std::unique_ptr<LineFile> file)
 {
     entries.emplace(key, std::move(file));
 }
 
-void OpenFileTable::Remove(const std::string& key) { entries.erase(key); }
+void OpenFileTable::Remove(const std::string& key)
+{
+    lastFound = nullptr;
+    entries.erase(key);
+}
 
 void OpenFileTable::CloseForUnload() noexcept
 {
@@ -30,6 +46,7 @@ void OpenFileTable::CloseForUnload() noexcept
             if (!entry.second->readOnly)
                 entry.second->Close();
         }
+        lastFound = nullptr;
         entries.clear();
     } catch (...) {
         // Nothing may escape at unload; what could not be closed is lost.
