@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -29,39 +30,75 @@ HeapState& HeapData()
     return *state;
 }
 
-// The hash of a text for the string cache: four independent lanes over its
-// 8-byte words, so that long lines hash several times faster than with the
-// standard byte-string hash, then the standard hash over the rest.
-struct TextHash {
-    size_t operator()(std::string_view text) const
+// A text of the string cache with its hash, which is computed once per
+// lookup: four independent lanes over its 8-byte words, so that a long line
+// hashes several times faster than with the standard byte-string hash, which
+// takes its words one after another.
+struct Text {
+    explicit Text(std::string_view bytes) : bytes(bytes), hash(HashOf(bytes)) {}
+    Text(std::string_view bytes, size_t hash) : bytes(bytes), hash(hash) {}
+
+    static uint64_t Mix(uint64_t hash, uint64_t word) { return (hash ^ word) * 0x9E3779B97F4A7C15ull; }
+
+    static size_t HashOf(std::string_view bytes)
     {
-        constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
         uint64_t lanes[4] = {1, 2, 3, 4};
-        const char* next = text.data();
-        size_t left = text.size();
-        for (; left >= sizeof lanes; next += sizeof lanes, left -= sizeof lanes) {
+        const char* next = bytes.data();
+        size_t left = bytes.size();
+        for (; left >= 32; next += 32, left -= 32) {
             for (int i = 0; i < 4; ++i) {
                 uint64_t word;
                 std::memcpy(&word, next + 8 * i, 8);
-                lanes[i] = (lanes[i] ^ word) * kMultiplier;
+                lanes[i] = Mix(lanes[i], word);
             }
         }
-        uint64_t hash = std::hash<std::string_view>()(std::string_view(next, left)) ^ text.size();
+        // The rest: up to three whole words, then the last bytes in the fourth lane.
+        for (int i = 0; left >= 8; ++i, next += 8, left -= 8) {
+            uint64_t word;
+            std::memcpy(&word, next, 8);
+            lanes[i] = Mix(lanes[i], word);
+        }
+        if (left > 0) {
+            uint64_t word = 0;
+            std::memcpy(&word, next, left);
+            lanes[3] = Mix(lanes[3], word);
+        }
+        uint64_t hash = bytes.size();
         for (uint64_t lane : lanes)
-            hash = (hash ^ (lane >> 29) ^ lane) * kMultiplier;
+            hash = Mix(hash, lane ^ (lane >> 29));
         return static_cast<size_t>(hash ^ (hash >> 32));
     }
+
+    std::string_view bytes;
+    size_t hash;
+};
+
+struct TextHash {
+    size_t operator()(const Text& text) const { return text.hash; }
+};
+
+struct TextEqual {
+    bool operator()(const Text& a, const Text& b) const { return a.bytes == b.bytes; }
 };
 
 // Interned texts are copied once into blocks that never move, so a handle
 // stays valid until ForgetStrings; the index finds a text by its bytes.
+// ForgetStrings keeps the blocks and the index's buckets for the texts to
+// come: a host that drops strings all the time does not allocate all the time.
 struct StringState {
     static constexpr size_t kBlockSize = 64 * 1024;
     std::mutex mutex;
-    std::unordered_set<std::string_view, TextHash> index;
-    std::vector<std::unique_ptr<char[]>> blocks;
-    char* free = nullptr;  // the unused end of the last block
+    std::unordered_set<Text, TextHash, TextEqual> index;
+    std::vector<std::unique_ptr<char[]>> blocks;  // kBlockSize bytes each
+    size_t blocksUsed = 0;
+    char* free = nullptr;  // the unused end of the last block used
     size_t freeSize = 0;
+    std::vector<std::unique_ptr<char[]>> largeTexts;  // one each, longer than a block
+    // The texts handed out last. The host sets handles mostly from texts it
+    // was just given (the path it passes, the line NextLine answered): those
+    // are known by their address, without reading them.
+    const char* recent[4] = {};
+    size_t nextRecent = 0;
 };
 
 StringState& Strings()
@@ -70,35 +107,65 @@ StringState& Strings()
     return *state;
 }
 
+char* NewBlock(std::vector<std::unique_ptr<char[]>>& blocks, size_t size)
+{
+    std::unique_ptr<char[]> block(new char[size]);
+    blocks.push_back(std::move(block));
+    return blocks.back().get();
+}
+
 // A NUL-terminated copy of text in the blocks.
 const char* Keep(StringState& strings, std::string_view text)
 {
     size_t size = text.size() + 1;
-    if (size > strings.freeSize) {
-        size_t blockSize = std::max(size, StringState::kBlockSize);
-        std::unique_ptr<char[]> block(new char[blockSize]);
-        strings.free = block.get();
-        strings.blocks.push_back(std::move(block));
-        strings.freeSize = blockSize;
+    char* copy;
+    if (size > StringState::kBlockSize) {
+        copy = NewBlock(strings.largeTexts, size);
+    } else {
+        if (size > strings.freeSize) {
+            if (strings.blocksUsed == strings.blocks.size())
+                NewBlock(strings.blocks, StringState::kBlockSize);
+            strings.free = strings.blocks[strings.blocksUsed++].get();
+            strings.freeSize = StringState::kBlockSize;
+        }
+        copy = strings.free;
+        strings.free += size;
+        strings.freeSize -= size;
     }
-    char* copy = strings.free;
     std::memcpy(copy, text.data(), text.size());
     copy[text.size()] = '\0';
-    strings.free += size;
-    strings.freeSize -= size;
     return copy;
+}
+
+// The interned copy of text, made if there is none yet.
+const char* Find(StringState& strings, std::string_view bytes)
+{
+    Text text(bytes);
+    auto found = strings.index.find(text);
+    if (found == strings.index.end())
+        found = strings.index.insert(Text(std::string_view(Keep(strings, bytes), bytes.size()), text.hash)).first;
+    const char* interned = found->bytes.data();
+    strings.recent[strings.nextRecent] = interned;
+    strings.nextRecent = (strings.nextRecent + 1) % std::size(strings.recent);
+    return interned;
 }
 
 StringCache::Ref InternText(std::string_view text)
 {
     StringState& strings = Strings();
     std::lock_guard<std::mutex> guard(strings.mutex);
-    auto found = strings.index.find(text);
-    if (found != strings.index.end())
-        return StringCache::Ref{found->data()};
-    const char* copy = Keep(strings, text);
-    strings.index.insert(std::string_view(copy, text.size()));
-    return StringCache::Ref{copy};
+    return StringCache::Ref{Find(strings, text)};
+}
+
+StringCache::Ref InternCString(const char* text)
+{
+    StringState& strings = Strings();
+    std::lock_guard<std::mutex> guard(strings.mutex);
+    for (const char* recent : strings.recent) {
+        if (recent == text)
+            return StringCache::Ref{text};
+    }
+    return StringCache::Ref{Find(strings, text)};
 }
 
 std::atomic<size_t> constructed{0};
@@ -196,7 +263,7 @@ StringCache::Ref* LINEFOLD_THISCALL HandleSet(StringCache::Ref* self, const char
 {
     if (handleFailures > 0 && handleFailures-- > 0)
         throw std::bad_alloc();
-    *self = text ? InternText(text) : StringCache::Ref{nullptr};
+    *self = text ? InternCString(text) : StringCache::Ref{nullptr};
     return self;
 }
 
@@ -294,11 +361,12 @@ void ForgetStrings()
 {
     StringState& strings = Strings();
     std::lock_guard<std::mutex> guard(strings.mutex);
-    // A fresh index: clearing would keep the buckets of its largest size.
-    strings.index = {};
-    strings.blocks.clear();
+    strings.index.clear();
+    strings.blocksUsed = 0;
     strings.free = nullptr;
     strings.freeSize = 0;
+    strings.largeTexts.clear();
+    std::fill(std::begin(strings.recent), std::end(strings.recent), nullptr);
 }
 
 size_t ValueResets() { return valueResets; }
