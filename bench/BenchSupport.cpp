@@ -21,11 +21,11 @@ std::string LineText(size_t index, size_t length)
     return line;
 }
 
-bool WriteLineFile(const std::string& path, size_t count, size_t length)
+bool WriteLineFile(const std::string& path, size_t count, size_t length, const char* lineEnd)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (size_t i = 0; i < count && out; ++i)
-        out << LineText(i, length) << '\n';
+        out << LineText(i, length) << lineEnd;
     out.close();
     return static_cast<bool>(out);
 }

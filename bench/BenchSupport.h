@@ -15,9 +15,9 @@ namespace lfbench {
 // no two alike, printable ASCII.
 std::string LineText(size_t index, size_t length);
 
-// Writes count generated lines of the given length, each ended by a line
-// feed, to path; false when the file could not be written.
-bool WriteLineFile(const std::string& path, size_t count, size_t length);
+// Writes count generated lines of the given length, each followed by
+// lineEnd, to path; false when the file could not be written.
+bool WriteLineFile(const std::string& path, size_t count, size_t length, const char* lineEnd = "\n");
 
 // Makes folder (with its parents) the current directory and the home of the
 // debug log, so that nothing lands outside it. False when that fails.

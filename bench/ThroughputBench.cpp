@@ -4,7 +4,10 @@
 //   direct    the script functions called as plain calls
 //   invoke    the function objects called through Invoke, as the host does
 // for windows (LoadFile's bufferSize) of 1, 100 and 10000 lines and lines of
-// 20 and 2000 bytes. Bytes count each line's text and one line end.
+// 20 and 2000 bytes. Files are read with LF line ends ("read") and with the
+// CR LF ends that WriteLine writes ("read-crlf"; the baseline then keeps the
+// CR in its lines, as std::getline does off Windows). Bytes count each
+// line's text and one line end.
 //
 //   linefold-bench [--dir FOLDER] [Google Benchmark options]
 //
@@ -50,8 +53,9 @@ constexpr size_t kForgetEvery = 1000;
 constexpr size_t kWritePool = 1000;
 
 struct LineSet {
-    std::string readPath;   // count distinct lines
-    std::string writePath;  // count lines, cycling through pool
+    std::string readPath;      // count distinct lines, LF line ends
+    std::string readCrLfPath;  // the same lines, CR LF line ends
+    std::string writePath;     // count lines, cycling through pool
     size_t count = 0;
     std::vector<std::string> pool;
     uint64_t bytes = 0;  // text plus one line end per line
@@ -95,10 +99,17 @@ ScriptValue Load(const ScriptValue& path, bool readOnly, uint32_t window)
                               standin::IntValue(static_cast<int32_t>(window))});
 }
 
-void ReadBaseline(benchmark::State& state, const LineSet* set, uint32_t)
+// What a read benchmark reads: a set's lines from one of its files.
+struct ReadJob {
+    const LineSet* set;
+    const std::string* path;
+};
+
+void ReadBaseline(benchmark::State& state, ReadJob job, uint32_t)
 {
+    const LineSet* set = job.set;
     for (auto _ : state) {
-        std::ifstream in(set->readPath);
+        std::ifstream in(*job.path);
         std::string line;
         size_t lines = 0;
         while (std::getline(in, line)) {
@@ -110,10 +121,11 @@ void ReadBaseline(benchmark::State& state, const LineSet* set, uint32_t)
     Report(state, *set);
 }
 
-void ReadDirect(benchmark::State& state, const LineSet* set, uint32_t window)
+void ReadDirect(benchmark::State& state, ReadJob job, uint32_t window)
 {
+    const LineSet* set = job.set;
     for (auto _ : state) {
-        StringCache::Ref path = standin::Intern(set->readPath);
+        StringCache::Ref path = standin::Intern(*job.path);
         if (!LoadFile(nullptr, path, true, false, window)) {
             state.SkipWithError("LoadFile failed");
             break;
@@ -124,7 +136,7 @@ void ReadDirect(benchmark::State& state, const LineSet* set, uint32_t window)
             benchmark::DoNotOptimize(line.data);
             if (++lines % kForgetEvery == 0) {
                 standin::ForgetStrings();
-                path = standin::Intern(set->readPath);
+                path = standin::Intern(*job.path);
             }
         }
         CloseFile(nullptr, path);
@@ -133,11 +145,12 @@ void ReadDirect(benchmark::State& state, const LineSet* set, uint32_t window)
     Report(state, *set);
 }
 
-void ReadInvoke(benchmark::State& state, const LineSet* set, uint32_t window)
+void ReadInvoke(benchmark::State& state, ReadJob job, uint32_t window)
 {
+    const LineSet* set = job.set;
     standin::Host& host = plugin->host;
     for (auto _ : state) {
-        ScriptValue path = standin::StringValue(set->readPath);
+        ScriptValue path = standin::StringValue(*job.path);
         if (!IsTrue(Load(path, true, window))) {
             state.SkipWithError("LoadFile failed");
             break;
@@ -148,7 +161,7 @@ void ReadInvoke(benchmark::State& state, const LineSet* set, uint32_t window)
             benchmark::DoNotOptimize(line.data.string.data);
             if (++lines % kForgetEvery == 0) {
                 standin::ForgetStrings();
-                path = standin::StringValue(set->readPath);
+                path = standin::StringValue(*job.path);
             }
         }
         host.Call(plugin->closeFile, {path});
@@ -216,12 +229,10 @@ void WriteInvoke(benchmark::State& state, const LineSet* set, uint32_t window)
     Report(state, *set);
 }
 
-using BenchFunction = void (*)(benchmark::State&, const LineSet*, uint32_t);
-
 struct PathEntry {
     const char* name;
-    BenchFunction read;
-    BenchFunction write;
+    void (*read)(benchmark::State&, ReadJob, uint32_t);
+    void (*write)(benchmark::State&, const LineSet*, uint32_t);
 };
 
 const PathEntry kPaths[] = {
@@ -234,28 +245,38 @@ bool Prepare(LineSet& set, const Shape& shape)
 {
     // Paths as long as a game's usually are: no short-string shortcut.
     set.readPath = kDataFolder + "/read-" + std::to_string(shape.length) + ".txt";
+    set.readCrLfPath = kDataFolder + "/read-crlf-" + std::to_string(shape.length) + ".txt";
     set.writePath = kDataFolder + "/write-" + std::to_string(shape.length) + ".txt";
     set.count = shape.count;
     set.bytes = shape.count * (shape.length + 1);
     for (size_t i = 0; i < kWritePool; ++i)
         set.pool.push_back(lfbench::LineText(i, shape.length));
-    return lfbench::WriteLineFile(set.readPath, shape.count, shape.length);
+    return lfbench::WriteLineFile(set.readPath, shape.count, shape.length, "\n") &&
+           lfbench::WriteLineFile(set.readCrLfPath, shape.count, shape.length, "\r\n");
 }
 
 // Registers, for each operation, shape and window, the three paths one after
 // another, so that each is compared with a baseline measured just before it.
 void RegisterAll(std::vector<LineSet>& sets)
 {
-    for (int write = 0; write < 2; ++write) {
+    const char* const operations[] = {"read", "read-crlf", "write"};
+    for (const char* operation : operations) {
         for (size_t s = 0; s < sets.size(); ++s) {
             for (uint32_t window : kWindows) {
                 for (const PathEntry& path : kPaths) {
-                    std::string name = std::string(write ? "write/" : "read/") + path.name +
+                    std::string name = std::string(operation) + "/" + path.name +
                                        "/line:" + std::to_string(kShapes[s].length) +
                                        "/window:" + std::to_string(window);
-                    benchmark::RegisterBenchmark(name.c_str(), write ? path.write : path.read,
-                                                 &sets[s], window)
-                        ->Unit(benchmark::kMillisecond);
+                    benchmark::internal::Benchmark* benchmark;
+                    if (std::strcmp(operation, "write") == 0) {
+                        benchmark = benchmark::RegisterBenchmark(name.c_str(), path.write, &sets[s], window);
+                    } else {
+                        const std::string* file =
+                            std::strcmp(operation, "read") == 0 ? &sets[s].readPath : &sets[s].readCrLfPath;
+                        benchmark = benchmark::RegisterBenchmark(name.c_str(), path.read,
+                                                                 ReadJob{&sets[s], file}, window);
+                    }
+                    benchmark->Unit(benchmark::kMillisecond);
                 }
             }
         }
@@ -299,6 +320,7 @@ int main(int argc, char** argv)
     benchmark::Shutdown();
     for (const LineSet& set : sets) {
         std::remove(set.readPath.c_str());
+        std::remove(set.readCrLfPath.c_str());
         std::remove(set.writePath.c_str());
     }
     return 0;
