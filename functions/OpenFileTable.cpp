@@ -1,5 +1,7 @@
 #include "functions/OpenFileTable.h"
 
+#include <cstring>
+
 namespace {
 OpenFileTable openFileTable;
 }
@@ -16,7 +18,9 @@ LineFile* OpenFileTable::Find(const std::string& key) const
 
 LineFile* OpenFileTable::Find(const char* key)
 {
-    if (lastFound && lastFound->first == key)
+    // Keys are made from such texts, so they hold no NUL of their own:
+    // one strcmp decides, where == would measure the text first.
+    if (lastFound && std::strcmp(lastFound->first.c_str(), key) == 0)
         return lastFound->second.get();
     lookupKey.assign(key);
     auto entry = entries.find(lookupKey);
