@@ -102,10 +102,13 @@ int main(int argc, char** argv)
                      static_cast<unsigned long long>(lines), static_cast<unsigned long long>(lineCount));
         return 1;
     }
-    std::printf("file %llu MiB, %llu lines of %zu bytes, window %d, strings forgotten every %llu lines\n",
+    std::string forgetting = options.forgetEvery == 0
+                                 ? std::string("kept")
+                                 : "dropped every " + std::to_string(options.forgetEvery) + " lines";
+    std::printf("file %llu MiB, %llu lines of %zu bytes, window %d; the stand-in's strings: %s\n",
                 static_cast<unsigned long long>(options.mebibytes),
                 static_cast<unsigned long long>(lineCount), options.lineBytes, options.window,
-                static_cast<unsigned long long>(options.forgetEvery));
+                forgetting.c_str());
     std::printf("peak RSS before reading %llu KiB, after reading %llu KiB, rise %llu KiB\n",
                 static_cast<unsigned long long>(before), static_cast<unsigned long long>(after),
                 static_cast<unsigned long long>(after - before));
