@@ -31,7 +31,7 @@ HeapState& HeapData()
 }
 
 // A text of the string cache with its hash, which is computed once per
-// lookup: four independent lanes over its 8-byte words, so that a long line
+// lookup: eight independent lanes over its 8-byte words, so that a long line
 // hashes several times faster than with the standard byte-string hash, which
 // takes its words one after another.
 struct Text {
@@ -42,17 +42,18 @@ struct Text {
 
     static size_t HashOf(std::string_view bytes)
     {
-        uint64_t lanes[4] = {1, 2, 3, 4};
+        constexpr int kLanes = 8;
+        uint64_t lanes[kLanes] = {1, 2, 3, 4, 5, 6, 7, 8};
         const char* next = bytes.data();
         size_t left = bytes.size();
-        for (; left >= 32; next += 32, left -= 32) {
-            for (int i = 0; i < 4; ++i) {
+        for (; left >= 8 * kLanes; next += 8 * kLanes, left -= 8 * kLanes) {
+            for (int i = 0; i < kLanes; ++i) {
                 uint64_t word;
                 std::memcpy(&word, next + 8 * i, 8);
                 lanes[i] = Mix(lanes[i], word);
             }
         }
-        // The rest: up to three whole words, then the last bytes in the fourth lane.
+        // The rest: up to seven whole words, then the last bytes in the last lane.
         for (int i = 0; left >= 8; ++i, next += 8, left -= 8) {
             uint64_t word;
             std::memcpy(&word, next, 8);
@@ -61,7 +62,7 @@ struct Text {
         if (left > 0) {
             uint64_t word = 0;
             std::memcpy(&word, next, left);
-            lanes[3] = Mix(lanes[3], word);
+            lanes[kLanes - 1] = Mix(lanes[kLanes - 1], word);
         }
         uint64_t hash = bytes.size();
         for (uint64_t lane : lanes)
