@@ -255,8 +255,9 @@ bool Prepare(LineSet& set, const Shape& shape)
            lfbench::WriteLineFile(set.readCrLfPath, shape.count, shape.length, "\r\n");
 }
 
-// Registers, for each operation, shape and window, the three paths one after
-// another, so that each is compared with a baseline measured just before it.
+// Registers, for each operation, shape and window, the three paths side by
+// side; each is compared with the baseline of the same operation, shape and
+// window (scripts/bench runs them several times in random order).
 void RegisterAll(std::vector<LineSet>& sets)
 {
     const char* const operations[] = {"read", "read-crlf", "write"};
