@@ -139,7 +139,7 @@ const char* Keep(StringState& strings, std::string_view text)
 }
 
 // The interned copy of text, made if there is none yet.
-const char* Find(StringState& strings, std::string_view bytes)
+const char* Interned(StringState& strings, std::string_view bytes)
 {
     Text text(bytes);
     auto found = strings.index.find(text);
@@ -155,7 +155,7 @@ StringCache::Ref InternText(std::string_view text)
 {
     StringState& strings = Strings();
     std::lock_guard<std::mutex> guard(strings.mutex);
-    return StringCache::Ref{Find(strings, text)};
+    return StringCache::Ref{Interned(strings, text)};
 }
 
 StringCache::Ref InternCString(const char* text)
@@ -166,7 +166,7 @@ StringCache::Ref InternCString(const char* text)
         if (recent == text)
             return StringCache::Ref{text};
     }
-    return StringCache::Ref{Find(strings, text)};
+    return StringCache::Ref{Interned(strings, text)};
 }
 
 std::atomic<size_t> constructed{0};
