@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 
 namespace {
@@ -54,6 +55,35 @@ bool IsTrue(const ScriptValue& value)
     return value.type == ScriptValue::kBool && value.data.boolean;
 }
 
+struct Reading {
+    uint64_t lines = 0;
+    uint64_t peakBefore = 0;  // KiB, with the plugin started
+    uint64_t peakAfter = 0;
+};
+
+// Reads the file to its end through the function objects, as the host calls them.
+void Read(const std::string& fileName, const Options& options, Reading& reading)
+{
+    lfbench::Plugin plugin;
+    standin::Host& host = plugin.host;
+    reading.peakBefore = lfbench::PeakResidentKiB();
+
+    ScriptValue path = standin::StringValue(fileName);
+    bool loaded = IsTrue(host.Call(plugin.loadFile, {path, standin::BoolValue(true),
+                                                     standin::BoolValue(false),
+                                                     standin::IntValue(options.window)}));
+    while (loaded && IsTrue(host.Call(plugin.hasNextLine, {path}))) {
+        host.Call(plugin.nextLine, {path});
+        ++reading.lines;
+        if (options.forgetEvery > 0 && reading.lines % options.forgetEvery == 0) {
+            standin::ForgetStrings();
+            path = standin::StringValue(fileName);
+        }
+    }
+    host.Call(plugin.closeFile, {path});
+    reading.peakAfter = lfbench::PeakResidentKiB();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -76,30 +106,17 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    lfbench::Plugin plugin;
-    standin::Host& host = plugin.host;
-    uint64_t before = lfbench::PeakResidentKiB();
-
-    ScriptValue path = standin::StringValue(fileName);
-    bool loaded = IsTrue(host.Call(plugin.loadFile, {path, standin::BoolValue(true),
-                                                     standin::BoolValue(false),
-                                                     standin::IntValue(options.window)}));
-    uint64_t lines = 0;
-    while (loaded && IsTrue(host.Call(plugin.hasNextLine, {path}))) {
-        host.Call(plugin.nextLine, {path});
-        ++lines;
-        if (options.forgetEvery > 0 && lines % options.forgetEvery == 0) {
-            standin::ForgetStrings();
-            path = standin::StringValue(fileName);
-        }
+    Reading reading;
+    try {
+        Read(fileName, options, reading);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "linefold-memory: %s\n", failure.what());
     }
-    host.Call(plugin.closeFile, {path});
-    uint64_t after = lfbench::PeakResidentKiB();
     std::remove(fileName.c_str());
-
-    if (!loaded || lines != lineCount) {
+    if (reading.lines != lineCount) {
         std::fprintf(stderr, "linefold-memory: read %llu of %llu lines\n",
-                     static_cast<unsigned long long>(lines), static_cast<unsigned long long>(lineCount));
+                     static_cast<unsigned long long>(reading.lines),
+                     static_cast<unsigned long long>(lineCount));
         return 1;
     }
     std::string forgetting = options.forgetEvery == 0
@@ -110,7 +127,8 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(lineCount), options.lineBytes, options.window,
                 forgetting.c_str());
     std::printf("peak RSS before reading %llu KiB, after reading %llu KiB, rise %llu KiB\n",
-                static_cast<unsigned long long>(before), static_cast<unsigned long long>(after),
-                static_cast<unsigned long long>(after - before));
+                static_cast<unsigned long long>(reading.peakBefore),
+                static_cast<unsigned long long>(reading.peakAfter),
+                static_cast<unsigned long long>(reading.peakAfter - reading.peakBefore));
     return 0;
 }

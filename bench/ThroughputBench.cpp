@@ -29,6 +29,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -268,16 +269,16 @@ void RegisterAll(std::vector<LineSet>& sets)
                     std::string name = std::string(operation) + "/" + path.name +
                                        "/line:" + std::to_string(kShapes[s].length) +
                                        "/window:" + std::to_string(window);
-                    benchmark::internal::Benchmark* benchmark;
+                    benchmark::internal::Benchmark* registered;
                     if (std::strcmp(operation, "write") == 0) {
-                        benchmark = benchmark::RegisterBenchmark(name.c_str(), path.write, &sets[s], window);
+                        registered = benchmark::RegisterBenchmark(name.c_str(), path.write, &sets[s], window);
                     } else {
                         const std::string* file =
                             std::strcmp(operation, "read") == 0 ? &sets[s].readPath : &sets[s].readCrLfPath;
-                        benchmark = benchmark::RegisterBenchmark(name.c_str(), path.read,
-                                                                 ReadJob{&sets[s], file}, window);
+                        registered = benchmark::RegisterBenchmark(name.c_str(), path.read,
+                                                                  ReadJob{&sets[s], file}, window);
                     }
-                    benchmark->Unit(benchmark::kMillisecond);
+                    registered->Unit(benchmark::kMillisecond);
                 }
             }
         }
@@ -307,8 +308,6 @@ int main(int argc, char** argv)
 
     std::error_code error;
     std::filesystem::create_directories(kDataFolder, error);
-    Plugin started;
-    plugin = &started;
     std::vector<LineSet> sets(std::size(kShapes));
     for (size_t s = 0; s < sets.size(); ++s) {
         if (!Prepare(sets[s], kShapes[s])) {
@@ -316,13 +315,21 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    RegisterAll(sets);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    int status = 0;
+    try {
+        Plugin started;
+        plugin = &started;
+        RegisterAll(sets);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "linefold-bench: %s\n", failure.what());
+        status = 1;
+    }
     for (const LineSet& set : sets) {
         std::remove(set.readPath.c_str());
         std::remove(set.readCrLfPath.c_str());
         std::remove(set.writePath.c_str());
     }
-    return 0;
+    return status;
 }
