@@ -11,7 +11,6 @@
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace standin {
 
@@ -30,66 +29,64 @@ HeapState& HeapData()
     return *state;
 }
 
-// A text of the string cache with its hash, which is computed once per
-// lookup: eight independent lanes over its 8-byte words, so that a long line
-// hashes several times faster than with the standard byte-string hash, which
-// takes its words one after another.
-struct Text {
-    explicit Text(std::string_view bytes) : bytes(bytes), hash(HashOf(bytes)) {}
-    Text(std::string_view bytes, size_t hash) : bytes(bytes), hash(hash) {}
+constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
 
-    static uint64_t Mix(uint64_t hash, uint64_t word) { return (hash ^ word) * 0x9E3779B97F4A7C15ull; }
+uint64_t Mix(uint64_t hash, uint64_t word) { return (hash ^ word) * kMultiplier; }
 
-    static size_t HashOf(std::string_view bytes)
-    {
-        constexpr int kLanes = 8;
-        uint64_t lanes[kLanes] = {1, 2, 3, 4, 5, 6, 7, 8};
-        const char* next = bytes.data();
-        size_t left = bytes.size();
-        for (; left >= 8 * kLanes; next += 8 * kLanes, left -= 8 * kLanes) {
-            for (int i = 0; i < kLanes; ++i) {
-                uint64_t word;
-                std::memcpy(&word, next + 8 * i, 8);
-                lanes[i] = Mix(lanes[i], word);
-            }
-        }
-        // The rest: up to seven whole words, then the last bytes in the last lane.
-        for (int i = 0; left >= 8; ++i, next += 8, left -= 8) {
+// The hash of a text for the string cache: eight independent lanes over its
+// 8-byte words, so that a long line hashes several times faster than with the
+// standard byte-string hash, which takes its words one after another.
+size_t HashOf(std::string_view bytes)
+{
+    constexpr int kLanes = 8;
+    uint64_t lanes[kLanes] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const char* next = bytes.data();
+    size_t left = bytes.size();
+    for (; left >= 8 * kLanes; next += 8 * kLanes, left -= 8 * kLanes) {
+        for (int i = 0; i < kLanes; ++i) {
             uint64_t word;
-            std::memcpy(&word, next, 8);
+            std::memcpy(&word, next + 8 * i, 8);
             lanes[i] = Mix(lanes[i], word);
         }
-        if (left > 0) {
-            uint64_t word = 0;
-            std::memcpy(&word, next, left);
-            lanes[kLanes - 1] = Mix(lanes[kLanes - 1], word);
-        }
-        uint64_t hash = bytes.size();
-        for (uint64_t lane : lanes)
-            hash = Mix(hash, lane ^ (lane >> 29));
-        return static_cast<size_t>(hash ^ (hash >> 32));
     }
+    // The rest: up to seven whole words, then the last bytes in the last lane.
+    for (int i = 0; left >= 8; ++i, next += 8, left -= 8) {
+        uint64_t word;
+        std::memcpy(&word, next, 8);
+        lanes[i] = Mix(lanes[i], word);
+    }
+    if (left > 0) {
+        uint64_t word = 0;
+        std::memcpy(&word, next, left);
+        lanes[kLanes - 1] = Mix(lanes[kLanes - 1], word);
+    }
+    uint64_t hash = bytes.size();
+    for (uint64_t lane : lanes)
+        hash = Mix(hash, lane ^ (lane >> 29));
+    // The index takes the low bits: fold the high ones in.
+    hash = (hash ^ (hash >> 32)) * kMultiplier;
+    return static_cast<size_t>(hash ^ (hash >> 29));
+}
 
-    std::string_view bytes;
-    size_t hash;
-};
-
-struct TextHash {
-    size_t operator()(const Text& text) const { return text.hash; }
-};
-
-struct TextEqual {
-    bool operator()(const Text& a, const Text& b) const { return a.bytes == b.bytes; }
+// One place of the index; free while text is null.
+struct Slot {
+    const char* text = nullptr;
+    size_t length = 0;
+    size_t hash = 0;
 };
 
 // Interned texts are copied once into blocks that never move, so a handle
-// stays valid until ForgetStrings; the index finds a text by its bytes.
-// ForgetStrings keeps the blocks and the index's buckets for the texts to
-// come: a host that drops strings all the time does not allocate all the time.
+// stays valid until ForgetStrings. The index finds a text by its bytes: open
+// addressing over a power-of-two number of slots, at most half of them used,
+// tried one after another from the text's hash. Texts leave it only all at
+// once, so no slot is ever freed alone. ForgetStrings keeps the blocks and
+// the slots for the texts to come: a host that drops strings all the time
+// does not allocate all the time.
 struct StringState {
     static constexpr size_t kBlockSize = 64 * 1024;
     std::mutex mutex;
-    std::unordered_set<Text, TextHash, TextEqual> index;
+    std::vector<Slot> slots = std::vector<Slot>(1024);
+    size_t slotsUsed = 0;
     std::vector<std::unique_ptr<char[]>> blocks;  // kBlockSize bytes each
     size_t blocksUsed = 0;
     char* free = nullptr;  // the unused end of the last block used
@@ -138,17 +135,43 @@ const char* Keep(StringState& strings, std::string_view text)
     return copy;
 }
 
+// The slot for a text of this hash and these bytes: its own, or the free
+// one where it belongs.
+Slot& SlotFor(std::vector<Slot>& slots, size_t hash, std::string_view bytes)
+{
+    size_t mask = slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        Slot& slot = slots[i];
+        if (!slot.text || (slot.hash == hash && slot.length == bytes.size() &&
+                           std::memcmp(slot.text, bytes.data(), bytes.size()) == 0))
+            return slot;
+    }
+}
+
+void GrowIndex(StringState& strings)
+{
+    std::vector<Slot> slots(strings.slots.size() * 2);
+    for (const Slot& slot : strings.slots) {
+        if (slot.text)
+            SlotFor(slots, slot.hash, std::string_view(slot.text, slot.length)) = slot;
+    }
+    strings.slots.swap(slots);
+}
+
 // The interned copy of text, made if there is none yet.
 const char* Interned(StringState& strings, std::string_view bytes)
 {
-    Text text(bytes);
-    auto found = strings.index.find(text);
-    if (found == strings.index.end())
-        found = strings.index.insert(Text(std::string_view(Keep(strings, bytes), bytes.size()), text.hash)).first;
-    const char* interned = found->bytes.data();
-    strings.recent[strings.nextRecent] = interned;
+    if (2 * (strings.slotsUsed + 1) > strings.slots.size())
+        GrowIndex(strings);
+    size_t hash = HashOf(bytes);
+    Slot& slot = SlotFor(strings.slots, hash, bytes);
+    if (!slot.text) {
+        slot = Slot{Keep(strings, bytes), bytes.size(), hash};
+        ++strings.slotsUsed;
+    }
+    strings.recent[strings.nextRecent] = slot.text;
     strings.nextRecent = (strings.nextRecent + 1) % std::size(strings.recent);
-    return interned;
+    return slot.text;
 }
 
 StringCache::Ref InternText(std::string_view text)
@@ -355,14 +378,15 @@ size_t InternedCount()
 {
     StringState& strings = Strings();
     std::lock_guard<std::mutex> guard(strings.mutex);
-    return strings.index.size();
+    return strings.slotsUsed;
 }
 
 void ForgetStrings()
 {
     StringState& strings = Strings();
     std::lock_guard<std::mutex> guard(strings.mutex);
-    strings.index.clear();
+    std::fill(strings.slots.begin(), strings.slots.end(), Slot{});
+    strings.slotsUsed = 0;
     strings.blocksUsed = 0;
     strings.free = nullptr;
     strings.freeSize = 0;
