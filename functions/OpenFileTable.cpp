@@ -1,5 +1,7 @@
 #include "functions/OpenFileTable.h"
 
+#include <cstring>
+
 namespace {
 OpenFileTable openFileTable;
 }
@@ -14,12 +16,30 @@ LineFile* OpenFileTable::Find(const std::string& key) const
     return entry == entries.end() ? nullptr : entry->second.get();
 }
 
+LineFile* OpenFileTable::Find(const char* key)
+{
+    // Keys are made from such texts, so they hold no NUL of their own:
+    // one strcmp decides, where == would measure the text first.
+    if (lastFound && std::strcmp(lastFound->first.c_str(), key) == 0)
+        return lastFound->second.get();
+    lookupKey.assign(key);
+    auto entry = entries.find(lookupKey);
+    if (entry == entries.end())
+        return nullptr;
+    lastFound = &*entry;
+    return entry->second.get();
+}
+
 void OpenFileTable::Add(const std::string& key, std::unique_ptr<LineFile> file)
 {
     entries.emplace(key, std::move(file));
 }
 
-void OpenFileTable::Remove(const std::string& key) { entries.erase(key); }
+void OpenFileTable::Remove(const std::string& key)
+{
+    lastFound = nullptr;
+    entries.erase(key);
+}
 
 void OpenFileTable::CloseForUnload() noexcept
 {
@@ -30,6 +50,7 @@ void OpenFileTable::CloseForUnload() noexcept
             if (!entry.second->readOnly)
                 entry.second->Close();
         }
+        lastFound = nullptr;
         entries.clear();
     } catch (...) {
         // Nothing may escape at unload; what could not be closed is lost.

@@ -24,6 +24,10 @@ public:
     Lock callLock;
 
     LineFile* Find(const std::string& key) const;
+    // The same for a script's path text. Every script call looks its path
+    // up, so this builds no key: it tries the entry it found last (calls on
+    // one path tend to follow one another), then looks up a reused key.
+    LineFile* Find(const char* key);
     void Add(const std::string& key, std::unique_ptr<LineFile> file);
     void Remove(const std::string& key);
     size_t Size() const { return entries.size(); }
@@ -35,7 +39,12 @@ public:
     void CloseForUnload() noexcept;
 
 private:
-    std::unordered_map<std::string, std::unique_ptr<LineFile>> entries;
+    using Entries = std::unordered_map<std::string, std::unique_ptr<LineFile>>;
+    Entries entries;
+    // Kept by Find: entries do not move when the map grows, and Remove
+    // forgets the last entry found.
+    const Entries::value_type* lastFound = nullptr;
+    std::string lookupKey;
 };
 
 // The one table of the process, created empty when the library is loaded.

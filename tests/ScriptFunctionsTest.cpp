@@ -207,6 +207,29 @@ TEST_F(ScriptFunctionsTest, KeysAreTheExactPathTextAndCloseEndsTheEntry)
     EXPECT_FALSE(IsLoaded(nullptr, H("data/f.txt")));
 }
 
+// Calls on two paths in turn, each closed or deleted right after a call on
+// it: every later call reaches the file its own path names now, or none.
+TEST_F(ScriptFunctionsTest, CallsOnPathsInTurnReachTheirOwnFiles)
+{
+    WriteBytes("a.txt", AsFile({"a1", "a2"}));
+    WriteBytes("b.txt", AsFile({"b1", "b2"}));
+    ASSERT_TRUE(LoadFile(nullptr, H("a.txt"), true, false, 1));
+    ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), true, false, 1));
+    EXPECT_EQ(Next("a.txt"), "a1");
+    EXPECT_EQ(Next("b.txt"), "b1");
+    EXPECT_TRUE(CloseFile(nullptr, H("b.txt")));
+    EXPECT_FALSE(HasNextLine(nullptr, H("b.txt")));
+    EXPECT_EQ(Next("a.txt"), "a2");
+    ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), false, false, 2));
+    EXPECT_TRUE(WriteLine(nullptr, H("b.txt"), H("new")));
+    EXPECT_TRUE(IsReadOnly(nullptr, H("a.txt")));
+    EXPECT_TRUE(DeleteAnyFile(nullptr, H("a.txt")));
+    EXPECT_FALSE(IsLoaded(nullptr, H("a.txt")));
+    EXPECT_TRUE(IsWriteOnly(nullptr, H("b.txt")));
+    EXPECT_TRUE(CloseFile(nullptr, H("b.txt")));
+    EXPECT_EQ(FileLines("b.txt"), Lines{"new"});
+}
+
 TEST_F(ScriptFunctionsTest, FailedLoadsKeepNothingAndSayWhy)
 {
     LogCapture log;

@@ -100,6 +100,19 @@ TEST_F(TextStreamTest, ReadingMatchesTheModelAcrossBufferEdges)
     }
 }
 
+// Line ends of every kind, densely and in runs (CR CR LF, LF CR, CR CR),
+// over several read buffers.
+TEST_F(TextStreamTest, ReadingMatchesTheModelForDenseMixedLineEnds)
+{
+    std::mt19937 random(7);
+    const char* const pieces[] = {"x", "text", "\r\n", "\r", "\n", "\r\r\n", "\n\r", "\r\r"};
+    std::string bytes;
+    while (bytes.size() < 300000)
+        bytes += pieces[random() % std::size(pieces)];
+    WriteBytes("dense.txt", bytes);
+    EXPECT_EQ(ReadAllLines("dense.txt"), ModelRead(bytes));
+}
+
 TEST_F(TextStreamTest, WritingTurnsEveryLineFeedIntoCrLf)
 {
     TextOutput output;
