@@ -16,7 +16,7 @@ enum class Kind {
     File,        // a regular file
     Folder,      // a folder: exists, but opens neither way
     Device,      // a link to /dev/full: reads zeros forever, every write fails
-    NeverThere,  // under a missing folder (or the empty path): cannot be created
+    NeverThere,  // under a missing folder, below a file, or the empty path: cannot be created
 };
 
 // The names of the scratch folder the keys lead to.
@@ -29,8 +29,9 @@ struct Key {
     Name name;
 };
 constexpr Key kKeys[] = {
-    {"d/f.txt", kF},   {"d\\f.txt", kF}, {"g.txt", kG},      {".\\g.txt", kG}, {"n.txt", kN},
-    {"full", kFull},   {"d", kFolder},   {"m/x.txt", kNowhere}, {"", kNowhere},
+    {"d/f.txt", kF},      {"d\\f.txt", kF},       {"g.txt", kG},       {".\\g.txt", kG},
+    {"n.txt", kN},        {"full", kFull},         {"d", kFolder},      {"m/x.txt", kNowhere},
+    {"./d/f.txt", kF},    {"d/f.txt\\", kNowhere}, {"", kNowhere},
 };
 constexpr int kKeyCount = sizeof(kKeys) / sizeof(kKeys[0]);
 constexpr int kEmptyKey = kKeyCount - 1;  // where a path of the wrong type lands
