@@ -2,20 +2,28 @@
 // the function objects exactly as the host makes them, and checks every
 // answer, and at the end every file, against the model in Model.cpp.
 //
-// Input: a header, then calls until the bytes run out.
-//   header  flags (bit 0: d/f.txt exists, bit 1: g.txt exists), then for each
-//           file that exists a length byte (0-63) and that many symbols
-//   call    a function byte, then one argument after another (see Decoder)
-// A symbol byte picks one of the bytes in kSymbols.
+// Input: a header, then calls until the bytes run out (past the end every
+// byte reads as 0). A symbol byte picks kSymbols[byte % 8].
+//   header  flags (bit 0: d/f.txt exists, bit 1: g.txt exists), then for
+//           each file that exists a length byte (mod 64) and that many symbols
+//   call    a function byte (its low four bits index kByCode), a path, then
+//           the function's other arguments, each taking one byte or more:
+//   path    below 0xF0, model::kKeys[byte % model::kKeyCount]; else a value
+//           of another type, which the plugin takes as the empty path
+//   flag    top three bits 0-3: a bool (the low bit); 4 an int, 5 a float,
+//           6 a bool byte of any value, 7 a string or none
+//   count   top three bits 0-3: an int from a menu (the low five bits);
+//           4 a float, 5 a bool byte, 6 a string, 7 none
+//   line    below 0xF0, byte % 8 symbols; else the big line, a value of
+//           another type, a lone BEL, or up to 63 symbols
 
 #include "Model.h"
 
 #include "standin/StandInHost.h"
 
-#include <array>
 #include <cerrno>
-#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
