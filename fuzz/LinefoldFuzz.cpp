@@ -345,10 +345,29 @@ void StartPlugin()
     }
 }
 
+const std::string kScratchPrefix = "linefold-fuzz-";
+
 void RemoveScratch()
 {
     std::error_code ignored;
     fs::remove_all(scratchRoot, ignored);
+}
+
+// A run that crashed leaves its scratch folder as it was, to be looked at;
+// the next start removes those of processes that are gone.
+void RemoveStaleScratch(const fs::path& parent)
+{
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(parent, error)) {
+        std::string name = entry.path().filename().string();
+        if (name.compare(0, kScratchPrefix.size(), kScratchPrefix) != 0)
+            continue;
+        std::string pid = name.substr(kScratchPrefix.size());
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        if (!fs::exists("/proc/" + pid, error))
+            fs::remove_all(entry.path(), error);
+    }
 }
 
 void WriteFile(const fs::path& path, const std::string& bytes)
@@ -566,6 +585,7 @@ private:
         std::fprintf(stderr, "Calls (linefold-host syntax) and the plugin's answers:\n");
         for (const std::string& line : calls)
             std::fprintf(stderr, "  %s\n", line.c_str());
+        std::fprintf(stderr, "Scratch folder: %s\n", fs::current_path().c_str());
         std::fflush(stderr);
     }
 
@@ -596,12 +616,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
     // A memory file system where there is one: every input makes and
     // removes a folder tree.
-    std::string folder = fs::is_directory("/dev/shm") && access("/dev/shm", W_OK) == 0
-                             ? "/dev/shm/linefold-fuzz-XXXXXX"
-                             : "/tmp/linefold-fuzz-XXXXXX";
-    if (!mkdtemp(&folder[0]))
-        Fatal(std::string("no scratch folder: ") + std::strerror(errno));
-    scratchRoot = folder;
+    fs::path parent = fs::is_directory("/dev/shm") && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    RemoveStaleScratch(parent);
+    scratchRoot = parent / (kScratchPrefix + std::to_string(getpid()));
+    RemoveScratch();
+    std::error_code error;
+    if (!fs::create_directory(scratchRoot, error))
+        Fatal("no scratch folder " + scratchRoot.string() + ": " + error.message());
     std::atexit(RemoveScratch);
     StartPlugin();
     return 0;
