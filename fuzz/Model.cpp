@@ -1,0 +1,296 @@
+#include "Model.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+// How one file behaves when two keys hold it at once (d/f.txt and d\f.txt,
+// g.txt and .\g.txt), which is what makes the model more than a list of lines:
+//
+// - Each key has its own stream with its own descriptor and file offset, and
+//   the file's bytes are shared. Opening for writing without append empties
+//   the file at once, for every other stream too.
+// - A writer's bytes stay in its stream's buffer until it is closed (each
+//   input writes far less than the 64 KiB buffer), and then reach the file in
+//   one write: at the end of the file as it is at that moment when appending,
+//   else at offset 0 over whatever is there, since nothing was written before.
+// - A reader reads at its first refill and whenever it runs out of text, each
+//   time all the bytes past its offset at that moment. So what it hands out
+//   depends on when its refills happen relative to other keys' closes, which
+//   the model follows call by call. A read that finds nothing (also when the
+//   file was emptied under it) ends its input for good.
+// - Deleting a file that another key still holds open succeeds on Linux (on
+//   Windows it would be refused): the name is gone, the other stream keeps
+//   the old file, and whatever it writes there is never seen again.
+
+namespace model {
+
+const char* const kNamePaths[kNameCount] = {"d/f.txt", "g.txt", "n.txt", "full", "d", "m"};
+
+namespace {
+
+bool StartsWithBel(const std::string& line) { return !line.empty() && line[0] == '\a'; }
+
+// A script's text ends at its first NUL byte.
+std::string UpToNul(const std::string& text) { return text.substr(0, text.find('\0')); }
+
+// Text mode on reading: a CR right before an LF is dropped.
+std::string JoinCrLf(const std::string& raw)
+{
+    std::string text;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
+            text += raw[i];
+    }
+    return text;
+}
+
+// Text mode on writing: the line, then a line end, every LF as CR LF.
+std::string Encode(const std::string& line)
+{
+    std::string bytes;
+    for (char c : line + "\n") {
+        if (c == '\n')
+            bytes += '\r';
+        bytes += c;
+    }
+    return bytes;
+}
+
+}  // namespace
+
+Model::Model(bool fExists, const std::string& fBytes, bool gExists, const std::string& gBytes)
+{
+    names[kFolder].kind = Kind::Folder;
+    names[kNowhere].kind = Kind::NeverThere;
+    names[kFull].kind = Kind::Device;
+    if (fExists) {
+        names[kF] = {Kind::File, static_cast<int>(inodes.size())};
+        inodes.push_back(fBytes);
+    }
+    if (gExists) {
+        names[kG] = {Kind::File, static_cast<int>(inodes.size())};
+        inodes.push_back(gBytes);
+    }
+}
+
+bool Model::ExistsFile(int key) const
+{
+    Kind kind = names[kKeys[key].name].kind;
+    return kind == Kind::File || kind == Kind::Folder || kind == Kind::Device;
+}
+
+bool Model::LoadFile(int key, bool readOnly, bool append, uint32_t count)
+{
+    Entry& entry = entries[key];
+    if (entry.loaded)
+        return true;
+    NameState& name = names[kKeys[key].name];
+    if (readOnly && !ExistsFile(key))
+        return false;
+    int32_t size = static_cast<int32_t>(count);
+    if (size <= 0)
+        return false;
+    if (size > kLargestWindow && size < kRefusedWindow) {
+        std::fprintf(stderr, "model: window of %d lines: neither allocated nor refused for sure\n", size);
+        std::abort();
+    }
+    if (size >= kRefusedWindow)
+        return false;
+
+    Entry opened;
+    opened.loaded = opened.good = true;
+    opened.readOnly = readOnly;
+    opened.size = size;
+    switch (name.kind) {
+    case Kind::Folder:
+    case Kind::NeverThere:
+        return false;
+    case Kind::Missing:
+        name = {Kind::File, static_cast<int>(inodes.size())};
+        inodes.emplace_back();
+        break;
+    case Kind::File:
+        if (!readOnly && !append)
+            inodes[name.inode].clear();
+        break;
+    case Kind::Device:
+        opened.device = true;
+        break;
+    }
+    opened.reader.inode = opened.writer.inode = name.inode;
+    opened.writer.device = opened.device;
+    opened.writer.append = append;
+    entry = opened;
+    return true;
+}
+
+void Model::ReadMore(Reader& reader)
+{
+    const std::string& bytes = inodes[reader.inode];
+    std::string chunk = reader.offset < bytes.size() ? bytes.substr(reader.offset) : std::string();
+    reader.offset += chunk.size();
+    if (chunk.empty())
+        reader.ended = true;
+    reader.raw += chunk;
+    size_t endOfText = reader.raw.find('\x1a');
+    if (endOfText != std::string::npos) {
+        reader.raw.resize(endOfText);
+        reader.ended = true;
+    }
+    reader.text = JoinCrLf(reader.raw);
+}
+
+bool Model::ReadLine(Reader& reader, std::string& line)
+{
+    for (;;) {
+        size_t lineFeed = reader.text.find('\n', reader.position);
+        if (lineFeed != std::string::npos) {
+            line = reader.text.substr(reader.position, lineFeed - reader.position);
+            reader.position = lineFeed + 1;
+            return true;
+        }
+        if (reader.ended) {
+            if (reader.position == reader.text.size())
+                return false;
+            line = reader.text.substr(reader.position);
+            reader.position = reader.text.size();
+            return true;
+        }
+        ReadMore(reader);
+    }
+}
+
+// The line a read would hand out next, refilling the window when it is used
+// up; null at the end of the data (a short block's end, or a line that
+// begins with BEL, where reading stays for good).
+const std::string* Model::Current(Entry& entry)
+{
+    if (!entry.refilled || entry.next == static_cast<size_t>(entry.size)) {
+        entry.block.clear();
+        std::string line;
+        while (entry.block.size() < static_cast<size_t>(entry.size) && ReadLine(entry.reader, line))
+            entry.block.push_back(line);
+        entry.refilled = true;
+        entry.next = 0;
+    }
+    if (entry.next < entry.block.size() && !StartsWithBel(entry.block[entry.next]))
+        return &entry.block[entry.next];
+    return nullptr;
+}
+
+bool Model::HasNextLine(int key)
+{
+    Entry& entry = entries[key];
+    if (!entry.loaded || !entry.good || !entry.readOnly)
+        return false;
+    return Current(entry) != nullptr;
+}
+
+std::string Model::NextLine(int key)
+{
+    Entry& entry = entries[key];
+    if (!entry.loaded || !entry.good || !entry.readOnly)
+        return std::string();
+    const std::string* line = Current(entry);
+    if (!line)
+        return std::string();
+    ++entry.next;
+    return UpToNul(*line);
+}
+
+void Model::Flush(Entry& entry)
+{
+    Writer& writer = entry.writer;
+    for (const std::string& line : entry.stored) {
+        std::string bytes = Encode(line);
+        if (!writer.device) {
+            writer.waiting += bytes;
+        } else if (!writer.failed) {
+            writer.deviceBytes += bytes.size();
+            writer.failed = writer.deviceBytes > kOutputBuffer;
+        }
+    }
+    entry.stored.clear();
+    if (writer.failed)
+        entry.good = false;
+}
+
+bool Model::WriteLine(int key, const std::string& line)
+{
+    Entry& entry = entries[key];
+    if (!entry.loaded || !entry.good || entry.readOnly)
+        return false;
+    if (entry.stored.size() == static_cast<size_t>(entry.size)) {
+        Flush(entry);
+        if (!entry.good)
+            return false;
+    }
+    entry.stored.push_back(UpToNul(line));
+    return true;
+}
+
+bool Model::Close(Entry& entry)
+{
+    if (entry.readOnly)
+        return true;
+    if (entry.good)
+        Flush(entry);
+    Writer& writer = entry.writer;
+    // Whatever the device was given is refused when the stream closes.
+    if (writer.device)
+        return writer.deviceBytes == 0;
+    std::string& bytes = inodes[writer.inode];
+    if (writer.append)
+        bytes += writer.waiting;
+    else if (writer.waiting.size() >= bytes.size())
+        bytes = writer.waiting;
+    else
+        bytes.replace(0, writer.waiting.size(), writer.waiting);
+    return true;
+}
+
+bool Model::CloseFile(int key)
+{
+    Entry& entry = entries[key];
+    if (!entry.loaded)
+        return false;
+    bool closed = Close(entry);
+    entry = Entry();
+    return closed;
+}
+
+bool Model::Unlink(Name name)
+{
+    NameState& state = names[name];
+    if (state.kind != Kind::File && state.kind != Kind::Device)
+        return false;
+    state = NameState();
+    return true;
+}
+
+bool Model::DeleteAnyFile(int key)
+{
+    Entry& entry = entries[key];
+    if (!entry.loaded && !LoadFile(key, true, false, 1))
+        return false;
+    bool removed = Close(entry) && Unlink(kKeys[key].name);
+    entry = Entry();
+    return removed;
+}
+
+bool Model::ReadsDevice(int key) const
+{
+    return entries[key].loaded && entries[key].readOnly && entries[key].device;
+}
+
+bool Model::WritesDevice(int key) const
+{
+    return entries[key].loaded && !entries[key].readOnly && entries[key].device;
+}
+
+bool Model::WritesFile(int key) const
+{
+    return entries[key].loaded && !entries[key].readOnly && !entries[key].device;
+}
+
+}  // namespace model

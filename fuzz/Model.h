@@ -1,0 +1,134 @@
+#pragma once
+
+// What the eleven script functions should answer, and what the files should
+// hold, for the few paths the fuzzer uses. Written from the rules the scripts
+// are promised, not from the plugin's code, so that the two can be compared.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace model {
+
+// What stands at a name of the scratch folder.
+enum class Kind {
+    Missing,     // nothing; opening for writing creates a file
+    File,        // a regular file
+    Folder,      // a folder: exists, but opens neither way
+    Device,      // a link to /dev/full: reads zeros forever, every write fails
+    NeverThere,  // under a missing folder, below a file, or the empty path: cannot be created
+};
+
+// The names of the scratch folder the keys lead to.
+enum Name { kF, kG, kN, kFull, kFolder, kNowhere, kNameCount };
+
+// The path texts scripts pass, and the name each one reaches on Linux, where
+// '/' and '\' are both separators.
+struct Key {
+    const char* text;
+    Name name;
+};
+constexpr Key kKeys[] = {
+    {"d/f.txt", kF},      {"d\\f.txt", kF},       {"g.txt", kG},       {".\\g.txt", kG},
+    {"n.txt", kN},        {"full", kFull},         {"d", kFolder},      {"m/x.txt", kNowhere},
+    {"./d/f.txt", kF},    {"d/f.txt\\", kNowhere}, {"", kNowhere},
+};
+constexpr int kKeyCount = sizeof(kKeys) / sizeof(kKeys[0]);
+constexpr int kEmptyKey = kKeyCount - 1;  // where a path of the wrong type lands
+
+// The scratch folder's path of each name the fuzzer creates or checks.
+extern const char* const kNamePaths[kNameCount];
+
+// Windows up to this many lines are allocated; from kRefusedWindow on the
+// allocation fails (the fuzzer's allocator refuses such sizes, as a 32-bit
+// process would). Counts in between are never generated.
+constexpr int32_t kLargestWindow = 100000;
+constexpr int32_t kRefusedWindow = 1 << 27;
+
+// The output stream keeps this many bytes before it hands them to the system.
+constexpr uint64_t kOutputBuffer = 64 * 1024;
+
+class Model {
+public:
+    // f.txt and g.txt hold the given bytes when present; n.txt is missing.
+    Model(bool fExists, const std::string& fBytes, bool gExists, const std::string& gBytes);
+
+    bool ExistsFile(int key) const;
+    bool LoadFile(int key, bool readOnly, bool append, uint32_t count);
+    bool CloseFile(int key);
+    bool DeleteAnyFile(int key);
+    bool IsLoaded(int key) const { return entries[key].loaded; }
+    bool IsGood(int key) const { return entries[key].loaded && entries[key].good; }
+    bool IsReadOnly(int key) const { return entries[key].loaded && entries[key].readOnly; }
+    bool IsWriteOnly(int key) const { return entries[key].loaded && !entries[key].readOnly; }
+    bool HasNextLine(int key);
+    std::string NextLine(int key);
+    bool WriteLine(int key, const std::string& line);
+
+    // What the fuzzer must know before it makes a call.
+    bool ReadsDevice(int key) const;
+    bool WritesDevice(int key) const;
+    bool WritesFile(int key) const;
+
+    Kind KindOf(Name name) const { return names[name].kind; }
+    // The bytes of a name that is a File.
+    const std::string& BytesOf(Name name) const { return inodes[names[name].inode]; }
+
+private:
+    // An open input stream: it reads the file in chunks, each chunk all that
+    // lies past what it has read so far at that moment (the files stay far
+    // below the stream's 64 KiB read size), and stops for good at the first
+    // empty read or 0x1A.
+    struct Reader {
+        int inode = -1;
+        size_t offset = 0;
+        std::string raw;   // every byte read, up to a 0x1A
+        std::string text;  // raw with each CR LF read as LF
+        size_t position = 0;
+        bool ended = false;
+    };
+    // An open output stream. Its bytes wait in the stream until it is closed
+    // (the fuzzer keeps each input's writing far below the buffer's size),
+    // except on the device, which refuses the first write that comes when
+    // the buffer is full, and every write at close.
+    struct Writer {
+        int inode = -1;
+        bool device = false;
+        bool append = false;
+        std::string waiting;
+        uint64_t deviceBytes = 0;
+        bool failed = false;
+    };
+    struct Entry {
+        bool loaded = false;
+        bool good = false;
+        bool readOnly = false;
+        int32_t size = 0;
+        bool device = false;
+        // Reading: the current block of lines and the next one to hand out.
+        Reader reader;
+        std::vector<std::string> block;
+        bool refilled = false;
+        size_t next = 0;
+        // Writing: the lines taken since the last flush.
+        Writer writer;
+        std::vector<std::string> stored;
+    };
+    struct NameState {
+        Kind kind = Kind::Missing;
+        int inode = -1;
+    };
+
+    bool ReadLine(Reader& reader, std::string& line);
+    void ReadMore(Reader& reader);
+    const std::string* Current(Entry& entry);
+    void Flush(Entry& entry);
+    bool Close(Entry& entry);
+    bool Unlink(Name name);
+
+    std::vector<std::string> inodes;  // file contents, kept after unlinking
+    NameState names[kNameCount];
+    Entry entries[kKeyCount];
+};
+
+}  // namespace model
