@@ -114,6 +114,9 @@ bool Model::LoadFile(int key, bool readOnly, bool append, uint32_t count)
             inodes[name.inode].clear();
         break;
     case Kind::Device:
+        // Reading opens ordinary files only: a device could block forever.
+        if (readOnly)
+            return false;
         opened.device = true;
         break;
     }
@@ -276,11 +279,6 @@ bool Model::DeleteAnyFile(int key)
     bool removed = Close(entry) && Unlink(kKeys[key].name);
     entry = Entry();
     return removed;
-}
-
-bool Model::ReadsDevice(int key) const
-{
-    return entries[key].loaded && entries[key].readOnly && entries[key].device;
 }
 
 bool Model::WritesDevice(int key) const

@@ -66,7 +66,6 @@ public:
     bool WriteLine(int key, const std::string& line);
 
     // What the fuzzer must know before it makes a call.
-    bool ReadsDevice(int key) const;
     bool WritesDevice(int key) const;
     bool WritesFile(int key) const;
 
