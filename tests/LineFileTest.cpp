@@ -44,25 +44,6 @@ TEST_F(LineFileTest, ReadModeOnMissingFileRefusesWhateverTheSize)
     }
 }
 
-TEST_F(LineFileTest, IllegalSizeIsRefusedBeforeAnythingIsCreated)
-{
-    LogCapture log;
-    auto file = OpenFile(false, false, -5, "new.txt");
-    EXPECT_FALSE(file->good);
-    EXPECT_FALSE(fs::exists("new.txt"));
-    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'new.txt'...", "  Illegal buffer size '-5'!"}));
-}
-
-TEST_F(LineFileTest, WindowTooLargeToAllocateIsAFailedLoad)
-{
-    LogCapture log;
-    auto file = OpenFile(false, false, 2147483647, "huge.txt");
-    EXPECT_FALSE(file->good);
-    EXPECT_FALSE(fs::exists("huge.txt"));
-    EXPECT_EQ(log.Lines(),
-              (Lines{"Loading file 'huge.txt'...", "  Could not allocate buffer of size '2147483647'!"}));
-}
-
 TEST_F(LineFileTest, WriteModeCreatesOrEmptiesTheFileAtOnce)
 {
     LogCapture log;

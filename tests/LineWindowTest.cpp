@@ -59,13 +59,6 @@ TEST_F(LineWindowTest, ShortBlockEndsWithTheMarkerAndLeavesLaterSlotsAlone)
     EXPECT_EQ(file->window[3], "stale");
 }
 
-TEST_F(LineWindowTest, EmptyLinesAreLinesAndCrLfEndsAreDropped)
-{
-    auto file = Reader("alpha\r\n\r\nbe\rta\r\n", 5);
-    file->Refill();
-    EXPECT_EQ(Block(*file), (Lines{"alpha", "", "be\rta"}));
-}
-
 TEST_F(LineWindowTest, ExactMultipleFillsEveryBlockThenOnlyTheMarkerComes)
 {
     auto file = Reader("1\n2\n3\n4\n", 2);
@@ -103,13 +96,6 @@ TEST_F(LineWindowTest, BelLineInAFileReadsAsTheEndOfTheData)
     EXPECT_EQ(Block(*file), Lines{"a"});
 }
 
-TEST_F(LineWindowTest, CtrlZEndsTheFileInTheMiddleOfALine)
-{
-    auto file = Reader("a\nb\x1a" "c\nd\n", 4);
-    file->Refill();
-    EXPECT_EQ(Block(*file), (Lines{"a", "b"}));
-}
-
 TEST_F(LineWindowTest, FlushWritesFullWindowsAndCloseTheRest)
 {
     auto file = Writer(3);
@@ -144,14 +130,6 @@ TEST_F(LineWindowTest, StoredLineBeginningWithBelIsWritten)
         Store(*file, line);
     EXPECT_TRUE(file->Close());
     EXPECT_EQ(ReadBytes("out.txt"), "a\r\n\abell\r\nb\r\nc\r\n");
-}
-
-TEST_F(LineWindowTest, LineHoldingALineFeedBecomesTwoLines)
-{
-    auto file = Writer(2);
-    Store(*file, "two\nlines");
-    EXPECT_TRUE(file->Close());
-    EXPECT_EQ(ReadBytes("out.txt"), "two\r\nlines\r\n");
 }
 
 TEST_F(LineWindowTest, AppendingContinuesALastLineWithoutLineEnd)

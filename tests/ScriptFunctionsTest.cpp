@@ -230,21 +230,6 @@ TEST_F(ScriptFunctionsTest, CallsOnPathsInTurnReachTheirOwnFiles)
     EXPECT_EQ(FileLines("b.txt"), Lines{"new"});
 }
 
-TEST_F(ScriptFunctionsTest, FailedLoadsKeepNothingAndSayWhy)
-{
-    LogCapture log;
-    EXPECT_FALSE(LoadFile(nullptr, H("missing.txt"), true, false, 4));
-    EXPECT_FALSE(LoadFile(nullptr, H("new.txt"), false, false, 0));
-    EXPECT_FALSE(LoadFile(nullptr, H("new.txt"), false, false, 4294967295u));
-    EXPECT_FALSE(LoadFile(nullptr, StringCache::Ref{nullptr}, false, false, 1));
-    EXPECT_EQ(TheOpenFileTable().Size(), 0u);
-    EXPECT_FALSE(fs::exists("new.txt"));
-    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'missing.txt'...", "  File does not exist! Aborting load.",
-                                  "Loading file 'new.txt'...", "  Illegal buffer size '0'!",
-                                  "Loading file 'new.txt'...", "  Illegal buffer size '-1'!",
-                                  "Loading file ''...", "  Could not open or create file."}));
-}
-
 TEST_F(ScriptFunctionsTest, DeleteAnyFileInEveryState)
 {
     LogCapture log;
