@@ -14,6 +14,17 @@ namespace {
 fs::path root;
 std::atomic<unsigned> folderCount{0};
 
+// The lines of text in CR LF line ends; rest gets what follows the last one.
+std::vector<std::string> SplitCrLf(const std::string& bytes, std::string& rest)
+{
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t end; (end = bytes.find("\r\n", from)) != std::string::npos; from = end + 2)
+        lines.push_back(bytes.substr(from, end - from));
+    rest = bytes.substr(from);
+    return lines;
+}
+
 std::string Unique()
 {
     std::random_device device;
@@ -63,13 +74,10 @@ std::string LogCapture::Bytes() const
 
 std::vector<std::string> LogCapture::Lines() const
 {
-    std::vector<std::string> lines;
-    std::string bytes = Bytes();
-    size_t from = 0;
-    for (size_t end; (end = bytes.find("\r\n", from)) != std::string::npos; from = end + 2)
-        lines.push_back(bytes.substr(from, end - from));
-    if (from < bytes.size())
-        lines.push_back(bytes.substr(from));
+    std::string rest;
+    std::vector<std::string> lines = SplitCrLf(Bytes(), rest);
+    if (!rest.empty())
+        lines.push_back(rest);
     return lines;
 }
 
@@ -124,12 +132,9 @@ std::string Next(const std::string& path) { return TextOf(NextLine(nullptr, H(pa
 
 std::vector<std::string> FileLines(const fs::path& path)
 {
-    std::string bytes = ReadBytes(path);
-    std::vector<std::string> lines;
-    size_t from = 0;
-    for (size_t end; (end = bytes.find("\r\n", from)) != std::string::npos; from = end + 2)
-        lines.push_back(bytes.substr(from, end - from));
-    EXPECT_EQ(from, bytes.size()) << "the file does not end with CR LF";
+    std::string rest;
+    std::vector<std::string> lines = SplitCrLf(ReadBytes(path), rest);
+    EXPECT_EQ(rest, "") << "the file does not end with CR LF";
     return lines;
 }
 
