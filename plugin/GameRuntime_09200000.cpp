@@ -22,6 +22,7 @@ const RuntimeRoutines& GameRuntime_09200000()
         /* functionSlot18 */ nullptr,
         /* handleConstruct */ nullptr,
         /* handleSet */ nullptr,
+        /* handleRelease */ nullptr,
         /* argumentBase */ nullptr,
         /* argumentValue */ nullptr,
         /* valueReset */ nullptr,

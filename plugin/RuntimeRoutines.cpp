@@ -6,6 +6,7 @@ bool IsComplete(const RuntimeRoutines& routines)
            routines.nativeFunctionConstruct && routines.nativeFunctionDestruct &&
            routines.functionSlot6 && routines.functionSlot15 && routines.functionSlot16 &&
            routines.functionSlot18 && routines.handleConstruct && routines.handleSet &&
+           routines.handleRelease &&
            routines.argumentBase && routines.argumentValue && routines.valueReset;
 }
 

@@ -29,10 +29,13 @@ struct RuntimeRoutines {
     HostRoutine functionSlot16;
     HostRoutine functionSlot18;
 
-    // String handles: construction on fresh storage, and setting an existing
-    // handle (from a null text too). No handle is ever released.
+    // String handles: construction on fresh storage, setting an existing
+    // handle (from a null text too), and giving a handle's reference back.
+    // The game counts references to its interned texts: a handle that is
+    // never released keeps its text in the game's memory until the game ends.
     StringCache::Ref*(LINEFOLD_THISCALL* handleConstruct)(StringCache::Ref* self, const char* text);
     StringCache::Ref*(LINEFOLD_THISCALL* handleSet)(StringCache::Ref* self, const char* text);
+    void(LINEFOLD_THISCALL* handleRelease)(StringCache::Ref* self);
 
     // Arguments of a script call.
     uint32_t(LINEFOLD_THISCALL* argumentBase)(ScriptStack* self, ScriptCallFrame* frame);

@@ -291,6 +291,9 @@ StringCache::Ref* LINEFOLD_THISCALL HandleSet(StringCache::Ref* self, const char
     return self;
 }
 
+// The cache keeps every text for now: giving a reference back changes nothing.
+void LINEFOLD_THISCALL HandleRelease(StringCache::Ref*) {}
+
 uint32_t LINEFOLD_THISCALL ArgumentBase(ScriptStack* stack, ScriptCallFrame*)
 {
     ++argumentBaseCalls;
@@ -336,6 +339,7 @@ const RuntimeRoutines& Routines()
         AsRoutine(SlotRoutine<18>),
         HandleSet,
         HandleSet,
+        HandleRelease,
         ArgumentBase,
         ArgumentValue,
         ValueReset,
