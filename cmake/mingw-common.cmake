@@ -14,8 +14,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
-# Windows programs are run under Wine, in one quiet prefix that every test
-# program reuses.
+# Windows programs are run under Wine, 64-bit or 32-bit as they are built,
+# each in one quiet prefix that every test program reuses.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL x86_64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run --win32)
 endif()

@@ -275,6 +275,32 @@ TEST_F(ScriptFunctionsTest, ExistsFileOnFilesFoldersAndMissingPaths)
 }
 
 #if !defined(_WIN32)
+// Past 2 GiB and 4 GiB is where 32-bit offsets of a C runtime fail.
+TEST_F(ScriptFunctionsTest, FilesPastTwoAndFourGiBAreTestedReadAndAppendedTo)
+{
+    for (std::uint64_t size : {std::uint64_t(3) << 30, std::uint64_t(5) << 30}) {
+        SCOPED_TRACE(size);
+        if (!lftest::WriteWithHole("big.txt", "first\r\nsecond\r\n", size, "last\r\n")) {
+            std::printf("skipped: the file system here cannot hold a %llu-byte file with a hole\n",
+                        static_cast<unsigned long long>(size));
+            continue;
+        }
+        EXPECT_TRUE(ExistsFile(nullptr, H("big.txt")));
+        ASSERT_TRUE(LoadFile(nullptr, H("big.txt"), true, false, 2));
+        EXPECT_EQ(Next("big.txt"), "first");
+        EXPECT_EQ(Next("big.txt"), "second");
+        EXPECT_TRUE(CloseFile(nullptr, H("big.txt")));
+
+        ASSERT_TRUE(LoadFile(nullptr, H("big.txt"), false, true, 2));
+        for (const char* line : {"added 1", "added 2", "added 3"})
+            EXPECT_TRUE(WriteLine(nullptr, H("big.txt"), H(line)));
+        EXPECT_TRUE(CloseFile(nullptr, H("big.txt")));
+        EXPECT_EQ(fs::file_size("big.txt"), size + 3 * 9);
+        EXPECT_EQ(lftest::TailBytes("big.txt", 33), "last\r\nadded 1\r\nadded 2\r\nadded 3\r\n");
+        fs::remove("big.txt");
+    }
+}
+
 TEST_F(ScriptFunctionsTest, WriteLineIsRefusedWhenTheFlushThatMakesRoomFails)
 {
     ASSERT_TRUE(LoadFile(nullptr, H("/dev/full"), false, false, 1));

@@ -3,6 +3,7 @@
 #include "common/IDebugLog.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -25,6 +26,16 @@ std::vector<std::string> SplitCrLf(const std::string& bytes, std::string& rest)
     return lines;
 }
 
+// 64-bit seeks on every C runtime; MinGW's fseeko would not do on i686.
+int SeekTo(std::FILE* file, std::int64_t offset, int origin)
+{
+#if defined(_WIN32)
+    return _fseeki64(file, offset, origin);
+#else
+    return fseeko(file, static_cast<off_t>(offset), origin);
+#endif
+}
+
 std::string Unique()
 {
     std::random_device device;
@@ -33,6 +44,41 @@ std::string Unique()
     return text.str();
 }
 }  // namespace
+
+bool WriteWithHole(const fs::path& path, const std::string& head, std::uint64_t size,
+                   const std::string& tail)
+{
+    std::uintmax_t before = fs::space(fs::absolute(path).parent_path()).available;
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
+    if (!file)
+        return false;
+    bool written = std::fwrite(head.data(), 1, head.size(), file) == head.size() &&
+                   SeekTo(file, static_cast<std::int64_t>(size - tail.size()), SEEK_SET) == 0 &&
+                   std::fwrite(tail.data(), 1, tail.size(), file) == tail.size();
+    written = std::fclose(file) == 0 && written;
+    // A file system without holes spends the whole size: not worth it here.
+    std::uintmax_t after = fs::space(fs::absolute(path).parent_path()).available;
+    if (!written || after + (std::uintmax_t(1) << 30) < before) {
+        std::error_code ignored;
+        fs::remove(path, ignored);
+        return false;
+    }
+    return true;
+}
+
+std::string TailBytes(const fs::path& path, std::uint64_t count)
+{
+    std::string bytes(count, '\0');
+    std::FILE* file = std::fopen(path.string().c_str(), "rb");
+    if (!file)
+        return std::string();
+    size_t got = 0;
+    if (SeekTo(file, -static_cast<std::int64_t>(count), SEEK_END) == 0)
+        got = std::fread(&bytes[0], 1, count, file);
+    std::fclose(file);
+    bytes.resize(got);
+    return bytes;
+}
 
 std::string ReadBytes(const fs::path& path)
 {

@@ -14,6 +14,13 @@ namespace fs = std::filesystem;
 std::string ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::string& bytes);
 
+// A file of size bytes: head, a hole of nothing written, then tail. False
+// when the file system cannot hold it without spending the hole's size.
+bool WriteWithHole(const fs::path& path, const std::string& head, std::uint64_t size,
+                   const std::string& tail);
+// The last count bytes of a file, read with 64-bit offsets.
+std::string TailBytes(const fs::path& path, std::uint64_t count);
+
 // Opens the debug log as the plugin does at its start: documents folder,
 // console threshold 1, file threshold 5.
 void OpenStandardLog();
