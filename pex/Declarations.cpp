@@ -194,7 +194,7 @@ public:
     Script Parse(const std::vector<Statement>& statements)
     {
         std::string skipTo;  // the End word that closes what is being skipped
-        bool scriptnameSeen = false;
+        bool scriptnameSeen = false, lateScriptnameReported = false;
         for (const Statement& statement : statements) {
             tokens = &statement.tokens;
             at = 0;
@@ -214,9 +214,9 @@ public:
                 scriptnameSeen = true;
                 continue;
             }
-            if (!scriptnameSeen) {
+            if (!scriptnameSeen && !lateScriptnameReported) {
                 Fail("the script must begin with its Scriptname line");
-                scriptnameSeen = true;
+                lateScriptnameReported = true;
             }
             if (first == "import") {
                 Fail("Import is refused: " + kOnlyDeclarations);
@@ -466,10 +466,15 @@ private:
 
 Script Parse(const std::string& source, const std::string& fileName, std::vector<Error>& errors)
 {
-    std::vector<Error> lexical;
+    std::vector<Error> lexical, syntax;
     std::vector<Statement> statements = Statements(Lexer(source, lexical).Tokens());
-    Script script = Parser(fileName, errors).Parse(statements);
+    Script script = Parser(fileName, syntax).Parse(statements);
+    // A line with an unclosed string or comment has no other faults worth telling.
     errors.insert(errors.end(), lexical.begin(), lexical.end());
+    for (const Error& error : syntax) {
+        if (std::none_of(lexical.begin(), lexical.end(), [&](const Error& other) { return other.line == error.line; }))
+            errors.push_back(error);
+    }
     std::stable_sort(errors.begin(), errors.end(),
                      [](const Error& a, const Error& b) { return a.line < b.line; });
     return script;

@@ -242,7 +242,7 @@ public:
         size_t start = at;
         uint16_t index = U16(what);
         if (index >= strings.size())
-            Fail(start, std::string(what) + ": string " + std::to_string(index) + " of a table of " +
+            Fail(start, std::string(what) + ": string index " + std::to_string(index) + ", but the table has " +
                             std::to_string(strings.size()));
         return strings[index];
     }
@@ -411,7 +411,7 @@ public:
         });
         file.objects = List("the object count", [&] { return ReadObject(); });
         if (at != bytes.size())
-            Fail(at, std::to_string(bytes.size() - at) + " bytes after the last object");
+            Fail(at, "data after the last object (" + std::to_string(bytes.size() - at) + " bytes)");
     }
 };
 
