@@ -63,8 +63,8 @@ public:
     {
         auto found = indexes.find(text);
         if (found == indexes.end()) {
-            if (strings.size() > 0xFFFF)
-                throw std::length_error("more than 65536 different texts");
+            if (strings.size() == 0xFFFF)
+                throw std::length_error("more than 65535 different texts");
             found = indexes.emplace(text, strings.size()).first;
             strings.push_back(text);
         }
