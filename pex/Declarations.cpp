@@ -359,7 +359,7 @@ private:
             Fail("the script is named '" + script.name + "' but its file is '" + fileName + "'");
         if (Take("extends") && !Name("the name of the script it extends", script.parent))
             return;
-        for (const Token* flag; (flag = Next()) != nullptr; ++at) {
+        for (; Next(); ++at) {
             if (NextIs("hidden"))
                 script.hidden = true;
             else if (NextIs("conditional"))
