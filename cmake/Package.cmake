@@ -13,6 +13,28 @@ install(TARGETS Linefold RUNTIME DESTINATION Data/SKSE/Plugins
 install(FILES ${PROJECT_SOURCE_DIR}/papyrus/Linefold.psc ${PROJECT_SOURCE_DIR}/papyrus/LinefoldExample.psc
         DESTINATION Data/Scripts/Source)
 
+# The compiled script, made from Linefold.psc by linefold-pex. That program
+# runs on the machine that builds, so this cross build first makes it in a
+# native build of its own, native-tools/ in this build folder.
+include(ExternalProject)
+set(linefold_pex_tool ${PROJECT_BINARY_DIR}/native-tools/linefold-pex)
+ExternalProject_Add(linefold_native_tools
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}
+  BINARY_DIR ${PROJECT_BINARY_DIR}/native-tools
+  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DLINEFOLD_BUILD_TESTS=OFF
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target linefold-pex
+  BUILD_BYPRODUCTS ${linefold_pex_tool}
+  # Its own build decides whether a changed source needs a new program.
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND "")
+set(linefold_pex ${PROJECT_BINARY_DIR}/package/Linefold.pex)
+add_custom_command(OUTPUT ${linefold_pex}
+  COMMAND ${linefold_pex_tool} ${PROJECT_SOURCE_DIR}/papyrus/Linefold.psc ${linefold_pex}
+  DEPENDS ${PROJECT_SOURCE_DIR}/papyrus/Linefold.psc ${linefold_pex_tool} linefold_native_tools
+  COMMENT "Compiling papyrus/Linefold.psc to Linefold.pex")
+add_custom_target(linefold_script ALL DEPENDS ${linefold_pex})
+install(FILES ${linefold_pex} DESTINATION Data/Scripts)
+
 # CR LF, so that the readme reads well in any Windows editor.
 configure_file(${PROJECT_SOURCE_DIR}/package/Linefold-readme.txt.in
                ${PROJECT_BINARY_DIR}/package/Linefold-readme.txt @ONLY NEWLINE_STYLE CRLF)
