@@ -242,8 +242,7 @@ int Usage()
 int Help()
 {
     std::printf(kUsage, kProgram);
-    std::printf("  --plugin PATH          load the plugin library at PATH as the extender does, with a\n"
-                "                         routine file for this program's stand-in runtime written beside it\n"
+    std::printf("  --plugin PATH          run the plugin library at PATH, with this program's routine file beside it\n"
                 "  --runtime-version HEX  the runtime version to report to the plugin (default 09200000)\n"
                 "  --editor               report the editor instead of the game\n"
                 "  --show-log             name the plugin's debug log on standard error at the end\n"
