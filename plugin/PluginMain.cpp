@@ -76,11 +76,17 @@ extern "C" bool SKSEPlugin_Query(const HostLoadInterface* host, PluginInfoRecord
         }
         // Until every routine of the runtime is known, a script call could
         // jump to a missing one: refuse rather than crash the game later.
-        if (!IsComplete(ActiveRuntime())) {
+        RuntimeReadiness runtime = PrepareActiveRuntime();
+        if (!runtime.ready) {
             LogMessage("routine table for runtime %08X is incomplete, marking as incompatible",
                        kSupportedRuntime);
+            if (!runtime.problem.empty())
+                LogMessage("  %s", runtime.problem.c_str());
             return false;
         }
+        if (!runtime.source.empty())
+            LogMessage("routine table for runtime %08X read from %s", kSupportedRuntime,
+                       runtime.source.c_str());
         return true;
     } catch (const std::exception& error) {
         LogCaughtError("SKSEPlugin_Query", error.what());

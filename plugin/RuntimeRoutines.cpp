@@ -1,13 +1,27 @@
 #include "plugin/RuntimeRoutines.h"
 
+#include <cstring>
+
 bool IsComplete(const RuntimeRoutines& routines)
 {
-    return routines.gameHeap && routines.heapAllocate && routines.heapFree &&
-           routines.nativeFunctionConstruct && routines.nativeFunctionDestruct &&
-           routines.functionSlot6 && routines.functionSlot15 && routines.functionSlot16 &&
-           routines.functionSlot18 && routines.handleConstruct && routines.handleSet &&
-           routines.handleRelease &&
-           routines.argumentBase && routines.argumentValue && routines.valueReset;
+    for (const RoutineField& field : kRoutineFields) {
+        if (FieldAddress(routines, field) == 0)
+            return false;
+    }
+    return true;
+}
+
+// Every field is one pointer-sized word, so its bytes are copied as one.
+uintptr_t FieldAddress(const RuntimeRoutines& routines, const RoutineField& field)
+{
+    uintptr_t address;
+    std::memcpy(&address, reinterpret_cast<const char*>(&routines) + field.offset, sizeof address);
+    return address;
+}
+
+void SetFieldAddress(RuntimeRoutines& routines, const RoutineField& field, uintptr_t address)
+{
+    std::memcpy(reinterpret_cast<char*>(&routines) + field.offset, &address, sizeof address);
 }
 
 StringCache::Ref MakeHandle(const char* text)

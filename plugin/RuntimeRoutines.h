@@ -7,6 +7,11 @@
 
 #include "plugin/HostInterface.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <string>
+
 struct RuntimeRoutines {
     // The game's one heap object, and its routines. Function objects live in
     // this heap, never in the library's own.
@@ -46,9 +51,52 @@ struct RuntimeRoutines {
     void(LINEFOLD_THISCALL* valueReset)(ScriptValue* self);
 };
 
+// Every entry of the table by its name, the name the routine file uses for
+// it. A field added to RuntimeRoutines is one more line here (the assertion
+// below fails until it is).
+struct RoutineField {
+    const char* name;
+    size_t offset;
+    bool isObject;  // the heap object, which lies in data; every other entry is code
+};
+inline constexpr RoutineField kRoutineFields[] = {
+    {"gameHeap", offsetof(RuntimeRoutines, gameHeap), true},
+    {"heapAllocate", offsetof(RuntimeRoutines, heapAllocate), false},
+    {"heapFree", offsetof(RuntimeRoutines, heapFree), false},
+    {"nativeFunctionConstruct", offsetof(RuntimeRoutines, nativeFunctionConstruct), false},
+    {"nativeFunctionDestruct", offsetof(RuntimeRoutines, nativeFunctionDestruct), false},
+    {"functionSlot6", offsetof(RuntimeRoutines, functionSlot6), false},
+    {"functionSlot15", offsetof(RuntimeRoutines, functionSlot15), false},
+    {"functionSlot16", offsetof(RuntimeRoutines, functionSlot16), false},
+    {"functionSlot18", offsetof(RuntimeRoutines, functionSlot18), false},
+    {"handleConstruct", offsetof(RuntimeRoutines, handleConstruct), false},
+    {"handleSet", offsetof(RuntimeRoutines, handleSet), false},
+    {"handleRelease", offsetof(RuntimeRoutines, handleRelease), false},
+    {"argumentBase", offsetof(RuntimeRoutines, argumentBase), false},
+    {"argumentValue", offsetof(RuntimeRoutines, argumentValue), false},
+    {"valueReset", offsetof(RuntimeRoutines, valueReset), false},
+};
+static_assert(sizeof(HostRoutine) == sizeof(void*), "a routine's address is one word");
+static_assert(sizeof(RuntimeRoutines) == std::size(kRoutineFields) * sizeof(void*),
+              "every field of RuntimeRoutines is listed in kRoutineFields");
+
+// An entry's address as a number, and an entry set from one.
+uintptr_t FieldAddress(const RuntimeRoutines& routines, const RoutineField& field);
+void SetFieldAddress(RuntimeRoutines& routines, const RoutineField& field, uintptr_t address);
+
 // The table this build of the plugin uses: the game's in the shipped DLL, the
 // stand-in's in the tests and the reference host.
 const RuntimeRoutines& ActiveRuntime();
+
+// Makes ActiveRuntime() usable, at query time, before any call through it.
+// The shipped plugin takes the compiled-in table when it is complete and
+// otherwise reads and checks the routine file beside the plugin.
+struct RuntimeReadiness {
+    bool ready = false;
+    std::string source;   // the routine file the table came from, if any
+    std::string problem;  // why it is not ready, if more is known than "incomplete"
+};
+RuntimeReadiness PrepareActiveRuntime();
 
 // The table for game runtime 0x09200000.
 const RuntimeRoutines& GameRuntime_09200000();

@@ -23,8 +23,11 @@ Routine SlotOf(IFunction* function, size_t slot)
 
 }  // namespace
 
-Host::Host()
-    : loadInterface{0x01070000, kSupportedRuntime, 0, 0, QueryInterface, HostQuery},
+PluginEntryPoints LinkedPlugin() { return PluginEntryPoints{SKSEPlugin_Query, SKSEPlugin_Load}; }
+
+Host::Host(PluginEntryPoints plugin)
+    : plugin(plugin),
+      loadInterface{0x01070000, kSupportedRuntime, 0, 0, QueryInterface, HostQuery},
       scriptInterface{1, StoreCallback},
       registry{nullptr},
       registryOperations(kRegistryOperations,
@@ -44,9 +47,9 @@ Host::~Host()
         current = nullptr;
 }
 
-bool Host::Query(PluginInfoRecord& info) { return SKSEPlugin_Query(&loadInterface, &info); }
+bool Host::Query(PluginInfoRecord& info) { return plugin.query(&loadInterface, &info); }
 
-bool Host::Load() { return SKSEPlugin_Load(&loadInterface); }
+bool Host::Load() { return plugin.load(&loadInterface); }
 
 bool Host::Register() { return callback && callback(&registry); }
 

@@ -11,9 +11,20 @@
 
 namespace standin {
 
+// The plugin's two entry points as the host finds them.
+struct PluginEntryPoints {
+    bool (*query)(const HostLoadInterface* host, PluginInfoRecord* info);
+    bool (*load)(const HostLoadInterface* host);
+};
+
+// Those of the plugin code linked into this program.
+PluginEntryPoints LinkedPlugin();
+
 class Host {
 public:
-    Host();
+    // Starts the plugin through these entry points: the linked code's, or
+    // those a loaded plugin library exports.
+    explicit Host(PluginEntryPoints plugin = LinkedPlugin());
     // Destroys every registered object through its destructor slot, which
     // returns its memory to the GameHeap.
     ~Host();
@@ -53,6 +64,7 @@ private:
     static bool StoreCallback(RegisterCallback callback);
     static void LINEFOLD_THISCALL RegisterFunction(ScriptClassRegistry* registry, IFunction* function);
 
+    PluginEntryPoints plugin;
     HostLoadInterface loadInterface;
     ScriptInterface scriptInterface;
     ScriptClassRegistry registry;

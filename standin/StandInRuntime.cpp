@@ -438,5 +438,13 @@ ScriptValue NoneValue() { return ScriptValue{ScriptValue::kNone, {}}; }
 
 }  // namespace standin
 
-// The tests and the reference host run the plugin on this runtime.
+// The tests and the reference host run the plugin on this runtime; it is
+// complete, so nothing is read from a file.
 const RuntimeRoutines& ActiveRuntime() { return standin::Routines(); }
+
+RuntimeReadiness PrepareActiveRuntime()
+{
+    RuntimeReadiness readiness;
+    readiness.ready = IsComplete(standin::Routines());
+    return readiness;
+}

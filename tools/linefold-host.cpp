@@ -3,7 +3,12 @@
 // registry) on the stand-in runtime, then runs script calls, one per line,
 // from a file or standard input, and prints each call's result.
 //
-//   linefold-host [--runtime-version HEX] [--editor] [--show-log] [FILE]
+//   linefold-host [--plugin PATH] [--runtime-version HEX] [--editor] [--show-log] [FILE]
+//
+// With --plugin it loads the plugin's own binary, as the extender does, and
+// writes the routine file of its stand-in runtime beside it, so that every
+// call goes through the binary's function objects to this program's routines.
+// Without it, the plugin code linked into this program runs.
 //
 // A line is a function name and its arguments:  LoadFile data.txt true false 3.9
 //   "..."              a string; escapes \" \\ \n \r \t \xHH
@@ -17,6 +22,7 @@
 // above for ", \ and every byte outside 0x20..0x7E.
 
 #include "common/IDebugLog.h"
+#include "standin/PluginLibrary.h"
 #include "standin/StandInHost.h"
 
 #include <cerrno>
@@ -26,6 +32,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -224,10 +231,24 @@ std::string Shown(const ScriptValue& result)
     }
 }
 
+const char* const kUsage = "usage: %s [--plugin PATH] [--runtime-version HEX] [--editor] [--show-log] [FILE]\n";
+
 int Usage()
 {
-    std::fprintf(stderr, "usage: %s [--runtime-version HEX] [--editor] [--show-log] [FILE]\n", kProgram);
+    std::fprintf(stderr, kUsage, kProgram);
     return 2;
+}
+
+int Help()
+{
+    std::printf(kUsage, kProgram);
+    std::printf("  --plugin PATH          run the plugin library at PATH, with this program's routine file beside it\n"
+                "  --runtime-version HEX  the runtime version to report to the plugin (default 09200000)\n"
+                "  --editor               report the editor instead of the game\n"
+                "  --show-log             name the plugin's debug log on standard error at the end\n"
+                "  --help                 print this help and exit\n"
+                "  FILE                   the script calls, one per line (default: standard input)\n");
+    return 0;
 }
 
 }  // namespace
@@ -238,9 +259,14 @@ int main(int argc, char** argv)
     bool editor = false;
     bool showLog = false;
     const char* inputPath = nullptr;
+    const char* pluginPath = nullptr;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
-        if (option == "--runtime-version" && i + 1 < argc) {
+        if (option == "--help") {
+            return Help();
+        } else if (option == "--plugin" && i + 1 < argc) {
+            pluginPath = argv[++i];
+        } else if (option == "--runtime-version" && i + 1 < argc) {
             char* end = nullptr;
             unsigned long value = std::strtoul(argv[++i], &end, 16);
             if (!*argv[i] || *end || value > 0xFFFFFFFFul)
@@ -269,13 +295,32 @@ int main(int argc, char** argv)
     }
     std::istream& input = inputPath ? static_cast<std::istream&>(file) : std::cin;
 
-    standin::Host host;
+    std::unique_ptr<standin::PluginLibrary> library;
+    standin::PluginEntryPoints plugin = standin::LinkedPlugin();
+    if (pluginPath) {
+        std::string problem = standin::WriteRoutineFileBeside(pluginPath);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+            return 2;
+        }
+        library = std::make_unique<standin::PluginLibrary>(pluginPath);
+        if (!library->Loaded()) {
+            std::fprintf(stderr, "%s: %s: %s\n", kProgram, library->Path().c_str(), library->Problem().c_str());
+            return 2;
+        }
+        library->StayLoaded();
+        plugin = library->EntryPoints();
+    }
+    // The loaded plugin keeps its own log; this program's copy stays closed.
+    auto logPath = [&library] { return library ? standin::PluginLogPath() : IDebugLog::OpenPath(); };
+
+    standin::Host host(plugin);
     host.SetRuntimeVersion(runtimeVersion);
     host.SetEditor(editor);
     PluginInfoRecord info{};
     if (!host.Query(info)) {
         std::fprintf(stderr, "%s: the plugin refused the game (runtime %08X%s); its debug log says why: %s\n",
-                     kProgram, runtimeVersion, editor ? ", editor" : "", IDebugLog::OpenPath().c_str());
+                     kProgram, runtimeVersion, editor ? ", editor" : "", logPath().c_str());
         return 3;
     }
     host.Load();
@@ -314,6 +359,6 @@ int main(int argc, char** argv)
     }
 
     if (showLog)
-        std::fprintf(stderr, "%s: debug log: %s\n", kProgram, IDebugLog::OpenPath().c_str());
+        std::fprintf(stderr, "%s: debug log: %s\n", kProgram, logPath().c_str());
     return malformed ? 1 : 0;
 }

@@ -1,4 +1,6 @@
 # Runs linefold-host on every case folder here and compares what it prints.
+# Every step drives the built plugin library (--plugin), copied once into a
+# folder of its own, where linefold-host writes the routine file beside it.
 #
 # A case is a folder of steps 1, 2, ... run in order in one fresh working
 # folder. Step N is N.calls (given as the program's file argument) or N.stdin
@@ -7,7 +9,8 @@
 # ending in "..." matches any line that starts with the text before it) and
 # N.code (exit code, 0 when missing).
 #
-#   cmake -DHOST=<program> -DEMULATOR=<runner or empty> -DWORK=<folder> -P RunHostCases.cmake
+#   cmake -DHOST=<program> -DPLUGIN=<library> -DEMULATOR=<runner or empty> -DWORK=<folder>
+#         -P RunHostCases.cmake
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -15,6 +18,11 @@ get_filename_component(cases ${CMAKE_CURRENT_LIST_FILE} DIRECTORY)
 file(GLOB case_dirs LIST_DIRECTORIES true ${cases}/*)
 list(SORT case_dirs)
 set(failures 0)
+
+file(REMOVE_RECURSE ${WORK}/plugin)
+file(COPY ${PLUGIN} DESTINATION ${WORK}/plugin)
+get_filename_component(plugin_name ${PLUGIN} NAME)
+set(plugin ../plugin/${plugin_name})
 
 function(normalise text out)
   string(REPLACE "\r\n" "\n" text "${text}")
@@ -84,7 +92,7 @@ foreach(case_dir ${case_dirs})
     else()
       set(redirect)
     endif()
-    execute_process(COMMAND ${environment} ${EMULATOR} ${HOST} ${args} ${input_args}
+    execute_process(COMMAND ${environment} ${EMULATOR} ${HOST} --plugin ${plugin} ${args} ${input_args}
       WORKING_DIRECTORY ${work} ${redirect}
       OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE code)
     normalise("${out}" out)

@@ -1,0 +1,295 @@
+#include "plugin/RoutineFile.h"
+
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+// What the two platform halves below provide.
+namespace platform {
+enum class ReadResult { Read, Missing, Failed, TooLarge };
+// The whole file, if it has at most limit bytes; on Failed, the system's reason.
+ReadResult ReadFileBytes(const NativePathString& path, size_t limit, std::string& bytes,
+                         std::string& error);
+// The folder of the binary holding this code, ending in a separator; false
+// when it cannot be found.
+bool PluginFolder(NativePathString& folder);
+// An ASCII name as a path, and a path as text for messages, with '/'.
+NativePathString FromAscii(const std::string& name);
+std::string Shown(const NativePathString& path);
+}  // namespace platform
+
+constexpr size_t kLongestLine = 256;
+constexpr size_t kLargestFile = 64 * 1024;
+constexpr int kAddressBits = 8 * sizeof(uintptr_t);
+
+// The entries that describe the executable, before the routine table's.
+enum ImageEntry { kImageBase, kImageSize, kImageStamp, kImageEntries };
+const char* const kImageEntryNames[kImageEntries] = {"imageBase", "imageSize", "imageStamp"};
+constexpr size_t kEntries = kImageEntries + std::size(kRoutineFields);
+
+const char* EntryName(size_t entry)
+{
+    return entry < kImageEntries ? kImageEntryNames[entry] : kRoutineFields[entry - kImageEntries].name;
+}
+
+int EntryBits(size_t entry) { return entry == kImageStamp ? 32 : kAddressBits; }
+
+// The entries of our section as the file gives them; line 0: not given.
+struct Entries {
+    uint64_t value[kEntries] = {};
+    size_t line[kEntries] = {};
+};
+
+std::string_view Trimmed(std::string_view text)
+{
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+// The entry of that name, or kEntries.
+size_t EntryNamed(std::string_view name)
+{
+    size_t entry = 0;
+    while (entry < kEntries && !SameName(name, EntryName(entry)))
+        ++entry;
+    return entry;
+}
+
+std::string Hex(uint64_t value, int digits)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+enum class Number { Valid, NotHex, TooLarge };
+
+// [0x] hexadecimal digits, fitting in bits.
+Number ParseHex(std::string_view text, int bits, uint64_t& value)
+{
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text.remove_prefix(2);
+    if (text.empty())
+        return Number::NotHex;
+    value = 0;
+    bool tooLarge = false;
+    for (char c : text) {
+        int digit = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : -1;
+        if (digit < 0)
+            return Number::NotHex;
+        if (value >> (bits - 4) != 0)
+            tooLarge = true;
+        value = (value << 4 | static_cast<uint64_t>(digit)) & (bits == 64 ? ~0ull : (1ull << bits) - 1);
+    }
+    return tooLarge ? Number::TooLarge : Number::Valid;
+}
+
+std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+// Reads the lines of text into entries, from the section named section only.
+// Answers the first fault found, or the empty text.
+std::string ParseSection(std::string_view text, const std::string& section, Entries& entries)
+{
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")  // the byte order mark editors may put first
+        text.remove_prefix(3);
+    enum class Where { BeforeSections, Ours, Other } where = Where::BeforeSections;
+    bool found = false;
+    for (size_t number = 1; !text.empty(); ++number) {
+        size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        std::string at = "line " + std::to_string(number) + ": ";
+        if (line.size() > kLongestLine)
+            return at + "longer than " + std::to_string(kLongestLine) + " characters";
+        line = Trimmed(line);
+        if (line.empty() || line[0] == ';' || line[0] == '#')
+            continue;
+
+        if (line[0] == '[') {
+            size_t close = line.find(']');
+            if (close == std::string_view::npos)
+                return at + "a section name without ']'";
+            std::string_view junk = Trimmed(line.substr(close + 1));
+            if (!junk.empty())
+                return at + "junk after the section name: " + Quoted(junk);
+            bool ours = SameName(Trimmed(line.substr(1, close - 1)), section);
+            if (ours && found)
+                return at + "section [" + section + "] a second time";
+            found = found || ours;
+            where = ours ? Where::Ours : Where::Other;
+            continue;
+        }
+        if (where == Where::Other)
+            continue;
+        size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            return at + "neither a [section], a name = value entry nor a comment";
+        if (where == Where::BeforeSections)
+            return at + "an entry before the first [section]";
+
+        std::string_view name = Trimmed(line.substr(0, equals));
+        size_t entry = EntryNamed(name);
+        if (entry == kEntries)
+            return at + "unknown entry " + Quoted(name);
+        std::string named = at + Quoted(EntryName(entry)) + ": ";
+        if (entries.line[entry] != 0)
+            return named + "given a second time (first on line " + std::to_string(entries.line[entry]) + ")";
+        std::string_view value = Trimmed(line.substr(equals + 1));
+        std::string_view digits = value.substr(0, value.find_first_of(" \t"));
+        switch (ParseHex(digits, EntryBits(entry), entries.value[entry])) {
+        case Number::NotHex:
+            return named + Quoted(digits) + " is not a hexadecimal number";
+        case Number::TooLarge:
+            return named + std::string(digits) + " does not fit in " + std::to_string(EntryBits(entry)) + " bits";
+        case Number::Valid:
+            break;
+        }
+        std::string_view junk = Trimmed(value.substr(digits.size()));
+        if (!junk.empty())
+            return named + "junk after the value: " + Quoted(junk);
+        entries.line[entry] = number;
+    }
+    return found ? std::string() : "no section [" + section + "] for this runtime";
+}
+
+bool InAny(const std::vector<AddressRange>& ranges, uintptr_t address)
+{
+    for (const AddressRange& range : ranges) {
+        if (range.Holds(address))
+            return true;
+    }
+    return false;
+}
+
+// Checks the entries against the running executable; fills table when all pass.
+std::string CheckEntries(const Entries& entries, const MainImage& image, RuntimeRoutines& table)
+{
+    for (size_t entry = 0; entry < kEntries; ++entry) {
+        if (entries.line[entry] == 0)
+            return Quoted(EntryName(entry)) + " missing";
+    }
+    const uint64_t identity[] = {image.size, image.stamp};
+    for (size_t entry : {kImageSize, kImageStamp}) {
+        uint64_t here = identity[entry - kImageSize];
+        if (entries.value[entry] != here)
+            return "line " + std::to_string(entries.line[entry]) + ": written for another executable: " +
+                   EntryName(entry) + " " + Hex(entries.value[entry], 8) + ", this one's is " + Hex(here, 8);
+    }
+    auto statedBase = static_cast<uintptr_t>(entries.value[kImageBase]);
+    RuntimeRoutines checked{};
+    for (size_t i = 0; i < std::size(kRoutineFields); ++i) {
+        const RoutineField& field = kRoutineFields[i];
+        size_t entry = kImageEntries + i;
+        auto stated = static_cast<uintptr_t>(entries.value[entry]);
+        uintptr_t address = image.base + (stated - statedBase);
+        std::string named = "line " + std::to_string(entries.line[entry]) + ": " + Quoted(field.name) +
+                            " = " + Hex(stated, 2 * sizeof(uintptr_t)) + " lies outside the executable";
+        if (address - image.base >= image.size)
+            return named;
+        if (field.isObject && !InAny(image.writable, address))
+            return named + "'s writable data";
+        if (!field.isObject && !InAny(image.code, address))
+            return named + "'s code";
+        SetFieldAddress(checked, field, address);
+    }
+    table = checked;
+    return {};
+}
+
+std::string SectionName(uint32_t runtime) { return Hex(runtime, 8).substr(2); }
+
+}  // namespace
+
+std::string RoutineFileName(uint32_t runtime) { return "Linefold-" + SectionName(runtime) + ".ini"; }
+
+std::string ReadRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
+                            RuntimeRoutines& table)
+{
+    std::string shown = platform::Shown(path) + ": ";
+    std::string bytes, error;
+    switch (platform::ReadFileBytes(path, kLargestFile, bytes, error)) {
+    case platform::ReadResult::Missing:
+        return shown + "no such file";
+    case platform::ReadResult::Failed:
+        return shown + "cannot be read: " + error;
+    case platform::ReadResult::TooLarge:
+        return shown + "larger than " + std::to_string(kLargestFile) + " bytes";
+    case platform::ReadResult::Read:
+        break;
+    }
+    Entries entries;
+    std::string problem = ParseSection(bytes, SectionName(runtime), entries);
+    if (problem.empty())
+        problem = CheckEntries(entries, image, table);
+    return problem.empty() ? problem : shown + problem;
+}
+
+RuntimeReadiness ReadRoutineFileBesidePlugin(uint32_t runtime, RuntimeRoutines& table)
+{
+    RuntimeReadiness readiness;
+    NativePathString path;
+    if (!platform::PluginFolder(path)) {
+        readiness.problem = "the plugin's own folder cannot be found";
+        return readiness;
+    }
+    path += platform::FromAscii(RoutineFileName(runtime));
+    MainImage image;
+    if (!DescribeMainImage(image)) {
+        readiness.problem = "the running executable's headers cannot be read";
+        return readiness;
+    }
+    readiness.problem = ReadRoutineFile(path, runtime, image, table);
+    readiness.ready = readiness.problem.empty();
+    if (readiness.ready)
+        readiness.source = platform::Shown(path);
+    return readiness;
+}
+
+std::string RoutineFileText(uint32_t runtime, const MainImage& image, const RuntimeRoutines& routines,
+                            uintptr_t statedBase)
+{
+    const int digits = 2 * sizeof(uintptr_t);
+    std::string text =
+        "; Where Linefold finds the routines it calls in the executable, for runtime " +
+        SectionName(runtime) + ".\n"
+        "; Hexadecimal addresses for the executable loaded at imageBase; imageSize and\n"
+        "; imageStamp name the executable they were written for.\n"
+        "[" + SectionName(runtime) + "]\n"
+        "imageBase = " + Hex(statedBase, digits) + "\n"
+        "imageSize = " + Hex(image.size, 8) + "\n"
+        "imageStamp = " + Hex(image.stamp, 8) + "\n";
+    for (const RoutineField& field : kRoutineFields)
+        text += std::string(field.name) + " = " +
+                Hex(statedBase + (FieldAddress(routines, field) - image.base), digits) + "\n";
+    return text;
+}
+
+#if defined(_WIN32)
+#include "plugin/Windows/RoutineFile.inc"
+#else
+#include "plugin/Unix/RoutineFile.inc"
+#endif
