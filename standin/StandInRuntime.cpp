@@ -281,6 +281,7 @@ std::atomic<size_t> destroyed{0};
 std::atomic<bool> failConstruction{false};
 std::atomic<size_t> slotCalls[4];
 std::atomic<int> handleFailures{0};
+std::atomic<int> handleSuccesses{0};
 std::atomic<size_t> valueResets{0};
 std::atomic<size_t> argumentBaseCalls{0};
 std::atomic<uint32_t> nextBase{100};
@@ -373,6 +374,8 @@ uint32_t LINEFOLD_THISCALL SlotRoutine(IFunction*)
 
 void FailIfAsked()
 {
+    if (handleFailures > 0 && handleSuccesses > 0 && handleSuccesses-- > 0)
+        return;
     if (handleFailures > 0 && handleFailures-- > 0)
         throw std::bad_alloc();
 }
@@ -513,7 +516,11 @@ StringCounts Strings()
     return strings.counts;
 }
 
-void FailHandles(int count) { handleFailures = count; }
+void FailHandles(int count, int after)
+{
+    handleSuccesses = after;
+    handleFailures = count;
+}
 
 size_t ValueResets() { return valueResets; }
 size_t ArgumentBaseCalls() { return argumentBaseCalls; }

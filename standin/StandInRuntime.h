@@ -69,8 +69,9 @@ struct StringCounts {
     }
 };
 StringCounts Strings();
-// The next count handle constructions or settings raise std::bad_alloc.
-void FailHandles(int count);
+// After the next `after` handle constructions or settings, the next count
+// of them raise std::bad_alloc.
+void FailHandles(int count, int after = 0);
 
 // How often a value was reset and an argument base was asked for.
 size_t ValueResets();

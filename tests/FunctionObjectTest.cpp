@@ -298,3 +298,48 @@ TEST_F(InvokeTest, AnErrorInsideACallBecomesTheFailureAnswerAndOneLogLine)
     // Nothing was taken from the file by the failed call.
     EXPECT_STREQ(TextOf(host.Call("NextLine", {StringValue("r.txt")}).data.string), "line");
 }
+
+TEST_F(InvokeTest, AFailureAtAnyHandleOfACallGivesBackTheOnesMadeBeforeIt)
+{
+    lftest::WriteBytes("r.txt", "");
+    ASSERT_TRUE(host.Call("LoadFile", {StringValue("r.txt"), BoolValue(true), BoolValue(false), IntValue(2)}).data.boolean);
+    ASSERT_TRUE(host.Call("LoadFile", {StringValue("w.txt"), BoolValue(false), BoolValue(false), IntValue(2)}).data.boolean);
+    StringCounts strings = Strings();
+    // NextLine: the path, the answer, the result; WriteLine: the path, the line.
+    for (int after = 0; after < 3; ++after) {
+        FailHandles(1, after);
+        EXPECT_STREQ(TextOf(host.Call("NextLine", {StringValue("r.txt")}).data.string), "");
+        FailHandles(1, after);
+        host.Call("WriteLine", {StringValue("w.txt"), StringValue("y")});
+        FailHandles(0);
+        EXPECT_EQ(Strings(), strings) << after;
+    }
+}
+
+// A session of thousands of lines through Invoke: once the VM lets go of its
+// frames and results, the cache holds what it held before, so no handle the
+// plugin made was kept (or given back twice, which aborts).
+TEST_F(InvokeTest, ASessionLeavesTheStringCacheAsItFoundIt)
+{
+    StringCounts before = Strings();
+    auto line = [](int i) { return "Line " + std::to_string(i) + std::string(i % 50, 'x'); };
+    const int kLines = 3000;
+    ASSERT_TRUE(host.Call("LoadFile", {StringValue("w.txt"), BoolValue(false), BoolValue(false), IntValue(100)}).data.boolean);
+    for (int i = 0; i < kLines; ++i)
+        ASSERT_TRUE(host.Call("WriteLine", {StringValue("w.txt"), StringValue(line(i))}).data.boolean);
+    EXPECT_TRUE(host.Call("CloseFile", {StringValue("w.txt")}).data.boolean);
+
+    ASSERT_TRUE(host.Call("LoadFile", {StringValue("w.txt"), BoolValue(true), BoolValue(false), IntValue(100)}).data.boolean);
+    int read = 0;
+    for (; host.Call("HasNextLine", {StringValue("w.txt")}).data.boolean; ++read) {
+        Value result = host.Call("NextLine", {StringValue("w.txt")});
+        ASSERT_EQ(TextOf(result.data.string), line(read));
+        ASSERT_EQ(ReferencesOf(line(read)), 1u);  // the result's own, no other
+    }
+    EXPECT_EQ(read, kLines);
+    EXPECT_STREQ(TextOf(host.Call("NextLine", {StringValue("w.txt")}).data.string), "");
+    EXPECT_TRUE(host.Call("DeleteAnyFile", {StringValue("w.txt")}).data.boolean);
+    for (IFunction* function : host.Registered())
+        host.Call(function, std::vector<Value>(Host::ParameterCountOf(function), StringValue("gone.txt")));
+    EXPECT_EQ(Strings(), before);
+}
