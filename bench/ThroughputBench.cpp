@@ -13,14 +13,11 @@
 //
 // FOLDER (default: the current directory) holds the files and the debug log.
 //
-// The stand-in's string cache keeps every text forever, where the game's
-// drops the texts no script holds any more. Left alone, it would grow to
-// every line of every pass, and each lookup in it would cost a few cache and
-// TLB misses that the game does not pay. So, on the direct and Invoke paths:
-// reading empties the cache every kForgetEvery lines (inside the timing; the
-// texts read are new to the cache, as in the game), and writing cycles
-// through kWritePool distinct lines made before the timing, as a script
-// holds the line it is about to write.
+// The stand-in's string cache counts references as the game's does: a line
+// read is a new text for the cache, and it is gone again once the script's
+// value lets go of it, so the cache stays small. Writing cycles through
+// kWritePool distinct lines made before the timing, as a script holds the
+// line it is about to write.
 
 #include "bench/BenchSupport.h"
 #include "functions/ScriptFunctions.h"
@@ -50,7 +47,6 @@ struct Shape {
 const Shape kShapes[] = {{20, 800000}, {2000, 20000}};
 const uint32_t kWindows[] = {1, 100, 10000};
 const std::string kDataFolder = "Data/Linefold";
-constexpr size_t kForgetEvery = 1000;
 constexpr size_t kWritePool = 1000;
 
 struct LineSet {
@@ -64,7 +60,7 @@ struct LineSet {
 
 Plugin* plugin = nullptr;
 
-bool IsTrue(const ScriptValue& value)
+bool IsTrue(const standin::Value& value)
 {
     return value.type == ScriptValue::kBool && value.data.boolean;
 }
@@ -93,7 +89,7 @@ void CheckFileSize(benchmark::State& state, const LineSet& set, size_t lineEndBy
         state.SkipWithError("the written file does not hold every line");
 }
 
-ScriptValue Load(const ScriptValue& path, bool readOnly, uint32_t window)
+standin::Value Load(const standin::Value& path, bool readOnly, uint32_t window)
 {
     return plugin->host.Call(plugin->loadFile,
                              {path, standin::BoolValue(readOnly), standin::BoolValue(false),
@@ -126,21 +122,18 @@ void ReadDirect(benchmark::State& state, ReadJob job, uint32_t window)
 {
     const LineSet* set = job.set;
     for (auto _ : state) {
-        StringCache::Ref path = standin::Intern(*job.path);
-        if (!LoadFile(nullptr, path, true, false, window)) {
+        OwnedHandle path(standin::Intern(*job.path));
+        if (!LoadFile(nullptr, path.Get(), true, false, window)) {
             state.SkipWithError("LoadFile failed");
             break;
         }
         size_t lines = 0;
-        while (HasNextLine(nullptr, path)) {
-            StringCache::Ref line = NextLine(nullptr, path);
-            benchmark::DoNotOptimize(line.data);
-            if (++lines % kForgetEvery == 0) {
-                standin::ForgetStrings();
-                path = standin::Intern(*job.path);
-            }
+        while (HasNextLine(nullptr, path.Get())) {
+            OwnedHandle line(NextLine(nullptr, path.Get()));
+            benchmark::DoNotOptimize(line.Get().data);
+            ++lines;
         }
-        CloseFile(nullptr, path);
+        CloseFile(nullptr, path.Get());
         CheckCount(state, lines, *set);
     }
     Report(state, *set);
@@ -151,19 +144,16 @@ void ReadInvoke(benchmark::State& state, ReadJob job, uint32_t window)
     const LineSet* set = job.set;
     standin::Host& host = plugin->host;
     for (auto _ : state) {
-        ScriptValue path = standin::StringValue(*job.path);
+        standin::Value path = standin::StringValue(*job.path);
         if (!IsTrue(Load(path, true, window))) {
             state.SkipWithError("LoadFile failed");
             break;
         }
         size_t lines = 0;
         while (IsTrue(host.Call(plugin->hasNextLine, {path}))) {
-            ScriptValue line = host.Call(plugin->nextLine, {path});
+            standin::Value line = host.Call(plugin->nextLine, {path});
             benchmark::DoNotOptimize(line.data.string.data);
-            if (++lines % kForgetEvery == 0) {
-                standin::ForgetStrings();
-                path = standin::StringValue(*job.path);
-            }
+            ++lines;
         }
         host.Call(plugin->closeFile, {path});
         CheckCount(state, lines, *set);
@@ -187,21 +177,21 @@ void WriteBaseline(benchmark::State& state, const LineSet* set, uint32_t)
 
 void WriteDirect(benchmark::State& state, const LineSet* set, uint32_t window)
 {
-    StringCache::Ref path = standin::Intern(set->writePath);
-    std::vector<StringCache::Ref> lines;
+    OwnedHandle path(standin::Intern(set->writePath));
+    std::vector<OwnedHandle> lines;
     for (const std::string& text : set->pool)
-        lines.push_back(standin::Intern(text));
+        lines.emplace_back(standin::Intern(text));
     for (auto _ : state) {
-        if (!LoadFile(nullptr, path, false, false, window)) {
+        if (!LoadFile(nullptr, path.Get(), false, false, window)) {
             state.SkipWithError("LoadFile failed");
             break;
         }
         for (size_t i = 0, k = 0; i < set->count; ++i) {
-            WriteLine(nullptr, path, lines[k]);
+            WriteLine(nullptr, path.Get(), lines[k].Get());
             if (++k == lines.size())
                 k = 0;
         }
-        CloseFile(nullptr, path);
+        CloseFile(nullptr, path.Get());
     }
     CheckFileSize(state, *set, 2);  // CR LF
     Report(state, *set);
@@ -210,8 +200,8 @@ void WriteDirect(benchmark::State& state, const LineSet* set, uint32_t window)
 void WriteInvoke(benchmark::State& state, const LineSet* set, uint32_t window)
 {
     standin::Host& host = plugin->host;
-    ScriptValue path = standin::StringValue(set->writePath);
-    std::vector<ScriptValue> lines;
+    standin::Value path = standin::StringValue(set->writePath);
+    std::vector<standin::Value> lines;
     for (const std::string& text : set->pool)
         lines.push_back(standin::StringValue(text));
     for (auto _ : state) {

@@ -107,7 +107,7 @@ struct Argument {
     }
     static Argument None() { return Argument(); }
 
-    ScriptValue Value() const
+    standin::Value Value() const
     {
         switch (type) {
         case ScriptValue::kString:
@@ -118,7 +118,7 @@ struct Argument {
             return standin::FloatValue(number);
         case ScriptValue::kBool: {
             // Any byte, as a host may store it, not only 0 and 1.
-            ScriptValue value = standin::BoolValue(false);
+            standin::Value value = standin::BoolValue(false);
             std::memcpy(&value.data, &boolByte, 1);
             return value;
         }
@@ -214,6 +214,12 @@ std::string Shown(const Argument& argument)
     default:
         return "none";
     }
+}
+
+std::string Shown(const standin::StringCounts& counts)
+{
+    return std::to_string(counts.entries) + " texts of " + std::to_string(counts.bytes) +
+           " bytes with " + std::to_string(counts.references) + " references";
 }
 
 // Takes the input a byte at a time; past its end every byte is 0.
@@ -337,7 +343,7 @@ void StartPlugin()
     PluginInfoRecord info{};
     if (!plugin->host.Query(info) || !plugin->host.Load() || !plugin->host.Register())
         Fatal("the plugin did not start");
-    // Found once: the names are interned strings, dropped after each input.
+    // Found once, by name.
     for (int i = 0; i < kFunctionCount; ++i) {
         plugin->functions[i] = plugin->host.Find(kFunctionNames[i]);
         if (!plugin->functions[i])
@@ -391,11 +397,21 @@ public:
 
     void Execute()
     {
+        standin::StringCounts before = standin::Strings();
+        for (const model::Key& key : model::kKeys)
+            held.push_back(standin::StringValue(key.text));
+        for (const char* line : model::kHeldLines)
+            held.push_back(standin::StringValue(line));
         SetUp();
         while (!input.Done())
             Step();
         CloseAll();
         CheckFiles();
+        // Every handle made on the way was given back, none twice.
+        held.clear();
+        if (!(standin::Strings() == before))
+            Mismatch("at the end the string cache holds " + Shown(standin::Strings()) +
+                     "; before the input it held " + Shown(before));
         if (std::getenv("LINEFOLD_FUZZ_SHOW"))
             Report("linefold-fuzz: input passed");
     }
@@ -476,17 +492,17 @@ private:
     }
 
     // Makes the call through the function object and notes it for the report.
-    ScriptValue Call(Function function, const std::vector<Argument>& arguments)
+    standin::Value Call(Function function, const std::vector<Argument>& arguments)
     {
         std::string shown = kFunctionNames[function];
-        std::vector<ScriptValue> values;
+        std::vector<standin::Value> values;
         for (const Argument& argument : arguments) {
             shown += " " + Shown(argument);
             values.push_back(argument.Value());
         }
         calls.push_back(shown);
         bool answered = false;
-        ScriptValue result = plugin->host.Call(plugin->functions[function], values, &answered);
+        standin::Value result = plugin->host.Call(plugin->functions[function], std::move(values), &answered);
         if (!answered)
             Mismatch("Invoke answered false to the host");
         return result;
@@ -494,7 +510,7 @@ private:
 
     void CheckBool(Function function, const std::vector<Argument>& arguments, bool expectedAnswer)
     {
-        ScriptValue result = Call(function, arguments);
+        standin::Value result = Call(function, arguments);
         uint8_t byte = 0;
         std::memcpy(&byte, &result.data, 1);
         calls.back() += byte == 1 ? "  => true" : byte == 0 ? "  => false" : "  => byte " + std::to_string(byte);
@@ -506,7 +522,7 @@ private:
 
     void CheckText(Function function, const std::vector<Argument>& arguments, const std::string& expectedText)
     {
-        ScriptValue result = Call(function, arguments);
+        standin::Value result = Call(function, arguments);
         std::string text = result.type == ScriptValue::kString ? TextOf(result.data.string) : "";
         calls.back() += "  => " + Quoted(text);
         if (result.type != ScriptValue::kString)
@@ -587,6 +603,7 @@ private:
     }
 
     Decoder input;
+    std::vector<standin::Value> held;
     std::unique_ptr<Model> expected;
     std::vector<std::string> setup;
     std::vector<std::string> calls;
@@ -638,7 +655,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         run.Execute();
     }
     fs::current_path(start);
-    // No handle outlives its input; without this the cache grows run by run.
-    standin::ForgetStrings();
     return 0;
 }

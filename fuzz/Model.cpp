@@ -56,7 +56,41 @@ std::string Encode(const std::string& line)
     return bytes;
 }
 
+// Equal but for the case of ASCII letters, as the string cache compares.
+bool SameButCase(const std::string& a, const std::string& b)
+{
+    auto small = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (small(a[i]) != small(b[i]))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+int HeldKey(int key)
+{
+    int first = 0;
+    while (!SameButCase(kKeys[first].text, kKeys[key].text))
+        ++first;
+    return first;
+}
+
+std::string AsHeld(const std::string& text)
+{
+    for (const Key& key : kKeys) {
+        if (SameButCase(key.text, text))
+            return key.text;
+    }
+    for (const char* line : kHeldLines) {
+        if (SameButCase(line, text))
+            return line;
+    }
+    return text;
+}
 
 Model::Model(bool fExists, const std::string& fBytes, bool gExists, const std::string& gBytes)
 {
@@ -81,7 +115,7 @@ bool Model::ExistsFile(int key) const
 
 bool Model::LoadFile(int key, bool readOnly, bool append, uint32_t count)
 {
-    Entry& entry = entries[key];
+    Entry& entry = At(key);
     if (entry.loaded)
         return true;
     NameState& name = names[kKeys[key].name];
@@ -183,7 +217,7 @@ const std::string* Model::Current(Entry& entry)
 
 bool Model::HasNextLine(int key)
 {
-    Entry& entry = entries[key];
+    Entry& entry = At(key);
     if (!entry.loaded || !entry.good || !entry.readOnly)
         return false;
     return Current(entry) != nullptr;
@@ -191,14 +225,14 @@ bool Model::HasNextLine(int key)
 
 std::string Model::NextLine(int key)
 {
-    Entry& entry = entries[key];
+    Entry& entry = At(key);
     if (!entry.loaded || !entry.good || !entry.readOnly)
         return std::string();
     const std::string* line = Current(entry);
     if (!line)
         return std::string();
     ++entry.next;
-    return UpToNul(*line);
+    return AsHeld(UpToNul(*line));
 }
 
 void Model::Flush(Entry& entry)
@@ -220,7 +254,7 @@ void Model::Flush(Entry& entry)
 
 bool Model::WriteLine(int key, const std::string& line)
 {
-    Entry& entry = entries[key];
+    Entry& entry = At(key);
     if (!entry.loaded || !entry.good || entry.readOnly)
         return false;
     if (entry.stored.size() == static_cast<size_t>(entry.size)) {
@@ -228,7 +262,7 @@ bool Model::WriteLine(int key, const std::string& line)
         if (!entry.good)
             return false;
     }
-    entry.stored.push_back(UpToNul(line));
+    entry.stored.push_back(UpToNul(AsHeld(line)));
     return true;
 }
 
@@ -254,7 +288,7 @@ bool Model::Close(Entry& entry)
 
 bool Model::CloseFile(int key)
 {
-    Entry& entry = entries[key];
+    Entry& entry = At(key);
     if (!entry.loaded)
         return false;
     bool closed = Close(entry);
@@ -273,7 +307,7 @@ bool Model::Unlink(Name name)
 
 bool Model::DeleteAnyFile(int key)
 {
-    Entry& entry = entries[key];
+    Entry& entry = At(key);
     if (!entry.loaded && !LoadFile(key, true, false, 1))
         return false;
     bool removed = Close(entry) && Unlink(kKeys[key].name);
@@ -283,12 +317,12 @@ bool Model::DeleteAnyFile(int key)
 
 bool Model::WritesDevice(int key) const
 {
-    return entries[key].loaded && !entries[key].readOnly && entries[key].device;
+    return At(key).loaded && !At(key).readOnly && At(key).device;
 }
 
 bool Model::WritesFile(int key) const
 {
-    return entries[key].loaded && !entries[key].readOnly && !entries[key].device;
+    return At(key).loaded && !At(key).readOnly && !At(key).device;
 }
 
 }  // namespace model

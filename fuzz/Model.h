@@ -31,10 +31,25 @@ struct Key {
 constexpr Key kKeys[] = {
     {"d/f.txt", kF},      {"d\\f.txt", kF},       {"g.txt", kG},       {".\\g.txt", kG},
     {"n.txt", kN},        {"full", kFull},         {"d", kFolder},      {"m/x.txt", kNowhere},
-    {"./d/f.txt", kF},    {"d/f.txt\\", kNowhere}, {"", kNowhere},
+    {"./d/f.txt", kF},    {"d/f.txt\\", kNowhere}, {"", kNowhere},        {"D/F.TXT", kF},
 };
 constexpr int kKeyCount = sizeof(kKeys) / sizeof(kKeys[0]);
-constexpr int kEmptyKey = kKeyCount - 1;  // where a path of the wrong type lands
+constexpr int kEmptyKey = 10;  // where a path of the wrong type lands
+static_assert(kKeys[kEmptyKey].text[0] == '\0', "the empty key");
+
+// Texts the fuzzer holds in the string cache through each whole input, as a
+// script holds its literals: the keys in key order, then these. The cache
+// is blind to ASCII case, so while they are held a text equal to one of
+// them but for case reaches the plugin in the held spelling (D/F.TXT is
+// d/f.txt, a line "ab" written or read is "Ab").
+constexpr const char* kHeldLines[] = {"A", "Ab", "B B"};
+
+// The key whose text the plugin receives for a key: the first one equal to
+// it but for ASCII case.
+int HeldKey(int key);
+// A text as the plugin receives or answers it: the first held text equal to
+// it but for ASCII case, else the text itself.
+std::string AsHeld(const std::string& text);
 
 // The scratch folder's path of each name the fuzzer creates or checks.
 extern const char* const kNamePaths[kNameCount];
@@ -57,10 +72,10 @@ public:
     bool LoadFile(int key, bool readOnly, bool append, uint32_t count);
     bool CloseFile(int key);
     bool DeleteAnyFile(int key);
-    bool IsLoaded(int key) const { return entries[key].loaded; }
-    bool IsGood(int key) const { return entries[key].loaded && entries[key].good; }
-    bool IsReadOnly(int key) const { return entries[key].loaded && entries[key].readOnly; }
-    bool IsWriteOnly(int key) const { return entries[key].loaded && !entries[key].readOnly; }
+    bool IsLoaded(int key) const { return At(key).loaded; }
+    bool IsGood(int key) const { return At(key).loaded && At(key).good; }
+    bool IsReadOnly(int key) const { return At(key).loaded && At(key).readOnly; }
+    bool IsWriteOnly(int key) const { return At(key).loaded && !At(key).readOnly; }
     bool HasNextLine(int key);
     std::string NextLine(int key);
     bool WriteLine(int key, const std::string& line);
@@ -118,6 +133,9 @@ private:
         int inode = -1;
     };
 
+    // The entry of a key: one for all spellings of one text.
+    Entry& At(int key) { return entries[HeldKey(key)]; }
+    const Entry& At(int key) const { return entries[HeldKey(key)]; }
     bool ReadLine(Reader& reader, std::string& line);
     void ReadMore(Reader& reader);
     const std::string* Current(Entry& entry);

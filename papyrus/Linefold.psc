@@ -5,12 +5,20 @@ Scriptname Linefold Hidden
 ; lines with HasNextLine and NextLine, or write them with WriteLine, and
 ; CloseFile it. Every function here is global: call it as Linefold.LoadFile(...).
 ;
-; Paths. A path is the exact text you pass, and it names one loaded file:
-; "Data/list.txt", "data/list.txt" and "Data\list.txt" may be the same file on
-; disk but are three different entries to Linefold, so always spell a path the
-; same way. "/" and "\" both work as separators. A relative path is relative
-; to the game's folder (the game's current directory, normally the folder of
-; TESV.exe). Letters outside ASCII are taken in Windows' ANSI code page.
+; Paths. A path is the text you pass, and it names one loaded file. The game
+; keeps its strings without regard to the case of letters A to Z, so
+; "Data/list.txt" and "data/list.txt" are one text and one entry to Linefold
+; (in the spelling the game met first). "Data/list.txt" and "Data\list.txt"
+; may be the same file on disk but are two different entries, so always
+; spell a path the same way. "/" and "\" both work as separators. A relative
+; path is relative to the game's folder (the game's current directory,
+; normally the folder of TESV.exe). Letters outside ASCII are taken in
+; Windows' ANSI code page.
+;
+; Case in lines. For the same reason, a line may reach the file from
+; WriteLine, or come from NextLine, with its letters A to Z in another case:
+; when the game already holds a text equal to it but for case (any script's
+; string), it hands over that spelling.
 ;
 ; Answers. For a path that is not loaded, a call in the wrong mode (reading a
 ; file loaded for writing, or writing one loaded for reading), or a file that

@@ -227,11 +227,11 @@ void ScriptType<bool>::Store(ScriptValue* result, bool answer)
     result->data.boolean = answer;
 }
 
-StringCache::Ref ScriptType<StringCache::Ref>::From(const ScriptValue* value)
+OwnedHandle ScriptType<StringCache::Ref>::From(const ScriptValue* value)
 {
-    StringCache::Ref handle{nullptr};
+    OwnedHandle handle;
     const char* text = value->type == ScriptValue::kString ? value->data.string.data : nullptr;
-    ActiveRuntime().handleSet(&handle, text);
+    ActiveRuntime().handleSet(handle.Target(), text);
     return handle;
 }
 

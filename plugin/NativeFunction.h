@@ -9,6 +9,7 @@
 // functions; the classes themselves have no virtual functions.
 
 #include "plugin/HostInterface.h"
+#include "plugin/RuntimeRoutines.h"
 
 #include <exception>
 #include <new>
@@ -115,14 +116,19 @@ template <> struct ScriptType<bool> {
     static bool From(const ScriptValue* value);
     static void Store(ScriptValue* result, bool answer);
     static bool Failure() { return false; }
+    static bool Hold(bool answer) { return answer; }
 };
 
 template <> struct ScriptType<StringCache::Ref> {
     static constexpr uint32_t kCode = ScriptValue::kString;
-    static StringCache::Ref From(const ScriptValue* value);
+    // A local handle of the argument's text, held until the call is over.
+    static OwnedHandle From(const ScriptValue* value);
+    // The result value takes a reference of its own.
     static void Store(ScriptValue* result, StringCache::Ref answer);
     // Only the text of the answer is read when it is stored.
     static StringCache::Ref Failure() { return StringCache::Ref{""}; }
+    // The script function's answer, given back once it is stored (or not).
+    static OwnedHandle Hold(StringCache::Ref answer) { return OwnedHandle(answer); }
 };
 
 // The unsigned 32-bit count (the game's unsigned long); an integer to scripts.
@@ -131,11 +137,15 @@ template <> struct ScriptType<uint32_t> {
     static uint32_t From(const ScriptValue* value);
 };
 
+// What a script function is given of an argument or answer as it is held.
+template <class T> T Pass(T value) { return value; }
+inline StringCache::Ref Pass(const OwnedHandle& handle) { return handle.Get(); }
+
 // The arguments of one call, fetched one by one in parameter order.
 class Arguments {
 public:
     explicit Arguments(ScriptCallFrame* frame);
-    template <class T> T Next() { return ScriptType<T>::From(Fetch()); }
+    template <class T> auto Next() { return ScriptType<T>::From(Fetch()); }
 
 private:
     const ScriptValue* Fetch();
@@ -153,8 +163,8 @@ bool Run(ScriptValue* result, ScriptCallFrame* frame, Call call)
 {
     try {
         Arguments arguments(frame);
-        Result answer = call(arguments);
-        ScriptType<Result>::Store(result, answer);
+        auto answer = ScriptType<Result>::Hold(call(arguments));
+        ScriptType<Result>::Store(result, Pass(answer));
         return true;
     } catch (const std::exception& error) {
         ReportFailedCall(error.what());
@@ -187,8 +197,8 @@ struct NativeFunction1 : NativeFunction {
     {
         auto function = reinterpret_cast<Function>(static_cast<NativeFunction1*>(self)->scriptFunction);
         return invocation::Run<Result>(result, frame, [&](invocation::Arguments& arguments) {
-            P1 first = arguments.Next<P1>();
-            return function(nullptr, first);
+            auto first = arguments.Next<P1>();
+            return function(nullptr, invocation::Pass(first));
         });
     }
 };
@@ -208,9 +218,9 @@ struct NativeFunction2 : NativeFunction {
     {
         auto function = reinterpret_cast<Function>(static_cast<NativeFunction2*>(self)->scriptFunction);
         return invocation::Run<Result>(result, frame, [&](invocation::Arguments& arguments) {
-            P1 first = arguments.Next<P1>();
-            P2 second = arguments.Next<P2>();
-            return function(nullptr, first, second);
+            auto first = arguments.Next<P1>();
+            auto second = arguments.Next<P2>();
+            return function(nullptr, invocation::Pass(first), invocation::Pass(second));
         });
     }
 };
@@ -231,11 +241,12 @@ struct NativeFunction4 : NativeFunction {
     {
         auto function = reinterpret_cast<Function>(static_cast<NativeFunction4*>(self)->scriptFunction);
         return invocation::Run<Result>(result, frame, [&](invocation::Arguments& arguments) {
-            P1 first = arguments.Next<P1>();
-            P2 second = arguments.Next<P2>();
-            P3 third = arguments.Next<P3>();
-            P4 fourth = arguments.Next<P4>();
-            return function(nullptr, first, second, third, fourth);
+            auto first = arguments.Next<P1>();
+            auto second = arguments.Next<P2>();
+            auto third = arguments.Next<P3>();
+            auto fourth = arguments.Next<P4>();
+            return function(nullptr, invocation::Pass(first), invocation::Pass(second),
+                            invocation::Pass(third), invocation::Pass(fourth));
         });
     }
 };

@@ -30,3 +30,11 @@ StringCache::Ref MakeHandle(const char* text)
     ActiveRuntime().handleConstruct(&handle, text);
     return handle;
 }
+
+void OwnedHandle::Release() noexcept
+{
+    // The empty handle holds no reference.
+    if (handle.data)
+        ActiveRuntime().handleRelease(&handle);
+    handle.data = nullptr;
+}

@@ -105,5 +105,35 @@ const RuntimeRoutines& GameRuntime_09200000();
 // to nowhere, so the plugin refuses a game whose table is incomplete.
 bool IsComplete(const RuntimeRoutines& routines);
 
-// A new handle made from a text with the runtime's handle construction.
+// A new handle made from a text with the runtime's handle construction. It
+// holds a reference: whoever ends up with it gives it back.
 StringCache::Ref MakeHandle(const char* text);
+
+// A handle the plugin made, holding one reference to its text, given back
+// exactly once: when the owner ends, whatever path it ends on.
+class OwnedHandle {
+public:
+    OwnedHandle() = default;
+    explicit OwnedHandle(StringCache::Ref handle) : handle(handle) {}
+    OwnedHandle(OwnedHandle&& other) noexcept : handle(other.handle) { other.handle.data = nullptr; }
+    OwnedHandle& operator=(OwnedHandle&& other) noexcept
+    {
+        if (this != &other) {
+            Release();
+            handle = other.handle;
+            other.handle.data = nullptr;
+        }
+        return *this;
+    }
+    OwnedHandle(const OwnedHandle&) = delete;
+    OwnedHandle& operator=(const OwnedHandle&) = delete;
+    ~OwnedHandle() { Release(); }
+
+    StringCache::Ref Get() const { return handle; }
+    // Where the runtime's setting routine writes; it gives back what was held.
+    StringCache::Ref* Target() { return &handle; }
+
+private:
+    void Release() noexcept;
+    StringCache::Ref handle{nullptr};
+};

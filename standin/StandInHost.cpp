@@ -98,17 +98,17 @@ uint16_t Host::ParameterCountOf(IFunction* function)
     return SlotOf<Count>(function, 5)(function);
 }
 
-ScriptValue Host::Call(IFunction* function, std::vector<ScriptValue> arguments, bool* answered)
+Value Host::Call(IFunction* function, std::vector<Value> arguments, bool* answered)
 {
     CallFrame frame(std::move(arguments));
-    ScriptValue result = NoneValue();
-    bool answer = SlotOf<InvokeOperation>(function, kInvokeSlot)(function, 0, 0, 0, &result, frame.Frame());
+    Value result;
+    bool answer = SlotOf<InvokeOperation>(function, kInvokeSlot)(function, 0, 0, 0, result.Raw(), frame.Frame());
     if (answered)
         *answered = answer;
     return result;
 }
 
-ScriptValue Host::Call(const std::string& name, std::vector<ScriptValue> arguments)
+Value Host::Call(const std::string& name, std::vector<Value> arguments)
 {
     IFunction* function = Find(name);
     if (!function)

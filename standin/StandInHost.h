@@ -54,9 +54,11 @@ public:
     static uint16_t ParameterCountOf(IFunction* function);
 
     // Calls a registered function as the VM does: a frame holding the
-    // arguments, slot 22 of the object's table, the result value read back.
-    ScriptValue Call(IFunction* function, std::vector<ScriptValue> arguments, bool* answered = nullptr);
-    ScriptValue Call(const std::string& name, std::vector<ScriptValue> arguments);
+    // arguments (and their references) for the call, slot 22 of the object's
+    // table, the result value read back. The result holds its string's
+    // reference until the caller is done with it.
+    Value Call(IFunction* function, std::vector<Value> arguments, bool* answered = nullptr);
+    Value Call(const std::string& name, std::vector<Value> arguments);
 
 private:
     static void* QueryInterface(uint32_t id);

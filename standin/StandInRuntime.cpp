@@ -1,6 +1,7 @@
 #include "standin/StandInRuntime.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -30,12 +31,41 @@ HeapState& HeapData()
 }
 
 constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+constexpr uint64_t kEveryByte = 0x0101010101010101ull;
 
 uint64_t Mix(uint64_t hash, uint64_t word) { return (hash ^ word) * kMultiplier; }
 
-// The hash of a text for the string cache: eight independent lanes over its
-// 8-byte words, so that a long line hashes several times faster than with the
-// standard byte-string hash, which takes its words one after another.
+// The eight bytes of a word with every ASCII capital made small, all at
+// once: a byte gets 0x20 added when it lies in 'A'..'Z' (bytes from 0x80 on
+// stay as they are).
+uint64_t Folded(uint64_t word)
+{
+    uint64_t low = word & (0x7F * kEveryByte);
+    uint64_t fromA = low + (0x80 - 'A') * kEveryByte;     // top bit: at least 'A'
+    uint64_t pastZ = low + (0x80 - 'Z' - 1) * kEveryByte;  // top bit: beyond 'Z'
+    uint64_t capitals = fromA & ~pastZ & ~word & (0x80 * kEveryByte);
+    return word | (capitals >> 2);
+}
+
+uint64_t WordAt(const char* bytes)
+{
+    uint64_t word;
+    std::memcpy(&word, bytes, 8);
+    return word;
+}
+
+// Up to seven last bytes, in a word padded with zeros.
+uint64_t TailWord(const char* bytes, size_t count)
+{
+    uint64_t word = 0;
+    std::memcpy(&word, bytes, count);
+    return word;
+}
+
+// The hash of a text as the cache compares it, case folded: eight
+// independent lanes over its 8-byte words, so that a long line hashes
+// several times faster than with the standard byte-string hash, which takes
+// its words one after another.
 size_t HashOf(std::string_view bytes)
 {
     constexpr int kLanes = 8;
@@ -43,23 +73,14 @@ size_t HashOf(std::string_view bytes)
     const char* next = bytes.data();
     size_t left = bytes.size();
     for (; left >= 8 * kLanes; next += 8 * kLanes, left -= 8 * kLanes) {
-        for (int i = 0; i < kLanes; ++i) {
-            uint64_t word;
-            std::memcpy(&word, next + 8 * i, 8);
-            lanes[i] = Mix(lanes[i], word);
-        }
+        for (int i = 0; i < kLanes; ++i)
+            lanes[i] = Mix(lanes[i], Folded(WordAt(next + 8 * i)));
     }
     // The rest: up to seven whole words, then the last bytes in the last lane.
-    for (int i = 0; left >= 8; ++i, next += 8, left -= 8) {
-        uint64_t word;
-        std::memcpy(&word, next, 8);
-        lanes[i] = Mix(lanes[i], word);
-    }
-    if (left > 0) {
-        uint64_t word = 0;
-        std::memcpy(&word, next, left);
-        lanes[kLanes - 1] = Mix(lanes[kLanes - 1], word);
-    }
+    for (int i = 0; left >= 8; ++i, next += 8, left -= 8)
+        lanes[i] = Mix(lanes[i], Folded(WordAt(next)));
+    if (left > 0)
+        lanes[kLanes - 1] = Mix(lanes[kLanes - 1], Folded(TailWord(next, left)));
     uint64_t hash = bytes.size();
     for (uint64_t lane : lanes)
         hash = Mix(hash, lane ^ (lane >> 29));
@@ -68,128 +89,191 @@ size_t HashOf(std::string_view bytes)
     return static_cast<size_t>(hash ^ (hash >> 29));
 }
 
-// One place of the index; free while text is null.
+// Whether two texts of count bytes are equal but for the case of ASCII letters.
+bool SameFolded(const char* first, const char* second, size_t count)
+{
+    for (; count >= 8; first += 8, second += 8, count -= 8) {
+        uint64_t a = WordAt(first), b = WordAt(second);
+        if (a != b && Folded(a) != Folded(b))
+            return false;
+    }
+    return count == 0 || Folded(TailWord(first, count)) == Folded(TailWord(second, count));
+}
+
+// One interned text: its reference count and what the index needs, with the
+// text itself (NUL-terminated) right behind. A handle points at the text.
+struct Entry {
+    size_t references;
+    size_t length;
+    size_t hash;
+    char* Text() { return reinterpret_cast<char*>(this + 1); }
+};
+
+Entry* EntryOf(const char* text) { return reinterpret_cast<Entry*>(const_cast<char*>(text)) - 1; }
+
+// One place of the index; free while entry is null. The hash is kept here
+// too, so that probing reads no entry but a likely match.
 struct Slot {
-    const char* text = nullptr;
-    size_t length = 0;
+    Entry* entry = nullptr;
     size_t hash = 0;
 };
 
-// Interned texts are copied once into blocks that never move, so a handle
-// stays valid until ForgetStrings. The index finds a text by its bytes: open
-// addressing over a power-of-two number of slots, at most half of them used,
-// tried one after another from the text's hash. Texts leave it only all at
-// once, so no slot is ever freed alone. ForgetStrings keeps the blocks and
-// the slots for the texts to come: a host that drops strings all the time
-// does not allocate all the time.
+// The index finds an entry by its folded text: open addressing over a
+// power-of-two number of slots, at most half of them used, tried one after
+// another from the text's hash. An entry leaves it with backward-shift
+// deletion (the entries after it that may move closer to their home move
+// up), so no tombstones pile up in a cache where every line read comes and
+// goes. Entries are allocated one by one; a gone entry is kept dead for a
+// while before its memory is freed, so that a release of it, one too many,
+// still finds it and aborts rather than reading freed memory.
 struct StringState {
-    static constexpr size_t kBlockSize = 64 * 1024;
     std::mutex mutex;
     std::vector<Slot> slots = std::vector<Slot>(1024);
-    size_t slotsUsed = 0;
-    std::vector<std::unique_ptr<char[]>> blocks;  // kBlockSize bytes each
-    size_t blocksUsed = 0;
-    char* free = nullptr;  // the unused end of the last block used
-    size_t freeSize = 0;
-    std::vector<std::unique_ptr<char[]>> largeTexts;  // one each, longer than a block
+    StringCounts counts;
     // The texts handed out last. The host sets handles mostly from texts it
     // was just given (the path it passes, the line NextLine answered): those
-    // are known by their address, without reading them.
+    // are known by their address, without reading them. Live entries only.
     const char* recent[4] = {};
     size_t nextRecent = 0;
+    Entry* dead[64] = {};
+    size_t nextDead = 0;
 };
 
-StringState& Strings()
+StringState& Cache()
 {
     static StringState* state = new StringState;
     return *state;
 }
 
-char* NewBlock(std::vector<std::unique_ptr<char[]>>& blocks, size_t size)
+[[noreturn]] void Fault(const char* what, const char* text)
 {
-    std::unique_ptr<char[]> block(new char[size]);
-    blocks.push_back(std::move(block));
-    return blocks.back().get();
+    std::fprintf(stderr, "stand-in string cache: %s: \"%.60s\"\n", what, text);
+    std::abort();
 }
 
-// A NUL-terminated copy of text in the blocks.
-const char* Keep(StringState& strings, std::string_view text)
-{
-    size_t size = text.size() + 1;
-    char* copy;
-    if (size > StringState::kBlockSize) {
-        copy = NewBlock(strings.largeTexts, size);
-    } else {
-        if (size > strings.freeSize) {
-            if (strings.blocksUsed == strings.blocks.size())
-                NewBlock(strings.blocks, StringState::kBlockSize);
-            strings.free = strings.blocks[strings.blocksUsed++].get();
-            strings.freeSize = StringState::kBlockSize;
-        }
-        copy = strings.free;
-        strings.free += size;
-        strings.freeSize -= size;
-    }
-    std::memcpy(copy, text.data(), text.size());
-    copy[text.size()] = '\0';
-    return copy;
-}
-
-// The slot for a text of this hash and these bytes: its own, or the free
-// one where it belongs.
-Slot& SlotFor(std::vector<Slot>& slots, size_t hash, std::string_view bytes)
+// The slot of the entry equal to bytes (folded), or the free one where it belongs.
+size_t SlotFor(const std::vector<Slot>& slots, size_t hash, std::string_view bytes)
 {
     size_t mask = slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        Slot& slot = slots[i];
-        if (!slot.text || (slot.hash == hash && slot.length == bytes.size() &&
-                           std::memcmp(slot.text, bytes.data(), bytes.size()) == 0))
-            return slot;
+        const Slot& slot = slots[i];
+        if (!slot.entry || (slot.hash == hash && slot.entry->length == bytes.size() &&
+                            SameFolded(slot.entry->Text(), bytes.data(), bytes.size())))
+            return i;
     }
 }
 
 void GrowIndex(StringState& strings)
 {
     std::vector<Slot> slots(strings.slots.size() * 2);
+    size_t mask = slots.size() - 1;
     for (const Slot& slot : strings.slots) {
-        if (slot.text)
-            SlotFor(slots, slot.hash, std::string_view(slot.text, slot.length)) = slot;
+        if (!slot.entry)
+            continue;
+        size_t i = slot.hash & mask;
+        while (slots[i].entry)
+            i = (i + 1) & mask;
+        slots[i] = slot;
     }
     strings.slots.swap(slots);
 }
 
-// The interned copy of text, made if there is none yet.
-const char* Interned(StringState& strings, std::string_view bytes)
+void RemoveFromIndex(std::vector<Slot>& slots, Entry* entry)
 {
-    if (2 * (strings.slotsUsed + 1) > strings.slots.size())
+    size_t mask = slots.size() - 1;
+    size_t hole = entry->hash & mask;
+    while (slots[hole].entry != entry)
+        hole = (hole + 1) & mask;
+    for (size_t next = (hole + 1) & mask; slots[next].entry; next = (next + 1) & mask) {
+        // An entry may fill the hole unless its home lies after the hole,
+        // up to where it stands.
+        size_t home = slots[next].hash & mask;
+        bool homeAfterHole = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+        if (!homeAfterHole) {
+            slots[hole] = slots[next];
+            hole = next;
+        }
+    }
+    slots[hole] = Slot{};
+}
+
+void NoteRecent(StringState& strings, const char* text)
+{
+    strings.recent[strings.nextRecent] = text;
+    strings.nextRecent = (strings.nextRecent + 1) % std::size(strings.recent);
+}
+
+// One more reference to the entry of bytes, made if there is none yet.
+const char* Acquire(StringState& strings, std::string_view bytes)
+{
+    if (2 * (strings.counts.entries + 1) > strings.slots.size())
         GrowIndex(strings);
     size_t hash = HashOf(bytes);
-    Slot& slot = SlotFor(strings.slots, hash, bytes);
-    if (!slot.text) {
-        slot = Slot{Keep(strings, bytes), bytes.size(), hash};
-        ++strings.slotsUsed;
+    Slot& slot = strings.slots[SlotFor(strings.slots, hash, bytes)];
+    if (!slot.entry) {
+        Entry* entry = static_cast<Entry*>(::operator new(sizeof(Entry) + bytes.size() + 1));
+        new (entry) Entry{0, bytes.size(), hash};
+        std::memcpy(entry->Text(), bytes.data(), bytes.size());
+        entry->Text()[bytes.size()] = '\0';
+        slot = Slot{entry, hash};
+        ++strings.counts.entries;
+        strings.counts.bytes += bytes.size() + 1;
     }
-    strings.recent[strings.nextRecent] = slot.text;
-    strings.nextRecent = (strings.nextRecent + 1) % std::size(strings.recent);
-    return slot.text;
+    ++slot.entry->references;
+    ++strings.counts.references;
+    NoteRecent(strings, slot.entry->Text());
+    return slot.entry->Text();
 }
 
-StringCache::Ref InternText(std::string_view text)
+const char* AcquireCString(StringState& strings, const char* text)
 {
-    StringState& strings = Strings();
-    std::lock_guard<std::mutex> guard(strings.mutex);
-    return StringCache::Ref{Interned(strings, text)};
-}
-
-StringCache::Ref InternCString(const char* text)
-{
-    StringState& strings = Strings();
-    std::lock_guard<std::mutex> guard(strings.mutex);
     for (const char* recent : strings.recent) {
-        if (recent == text)
-            return StringCache::Ref{text};
+        if (recent == text) {
+            ++EntryOf(text)->references;
+            ++strings.counts.references;
+            return text;
+        }
     }
-    return StringCache::Ref{Interned(strings, text)};
+    return Acquire(strings, text);
+}
+
+void Retain(StringState& strings, const char* text)
+{
+    Entry* entry = EntryOf(text);
+    if (entry->references == 0)
+        Fault("a reference taken to a text that is gone", text);
+    ++entry->references;
+    ++strings.counts.references;
+}
+
+void GiveBack(StringState& strings, const char* text)
+{
+    Entry* entry = EntryOf(text);
+    if (entry->references == 0)
+        Fault("a reference given back that was never held", text);
+    --strings.counts.references;
+    if (--entry->references > 0)
+        return;
+    RemoveFromIndex(strings.slots, entry);
+    --strings.counts.entries;
+    strings.counts.bytes -= entry->length + 1;
+    for (const char*& recent : strings.recent) {
+        if (recent == text)
+            recent = nullptr;
+    }
+    Entry*& oldest = strings.dead[strings.nextDead];
+    ::operator delete(oldest);
+    oldest = entry;
+    strings.nextDead = (strings.nextDead + 1) % std::size(strings.dead);
+}
+
+StringCache::Ref AcquireHandle(const char* text)
+{
+    if (!text)
+        return StringCache::Ref{nullptr};
+    StringState& strings = Cache();
+    std::lock_guard<std::mutex> guard(strings.mutex);
+    return StringCache::Ref{AcquireCString(strings, text)};
 }
 
 std::atomic<size_t> constructed{0};
@@ -197,6 +281,7 @@ std::atomic<size_t> destroyed{0};
 std::atomic<bool> failConstruction{false};
 std::atomic<size_t> slotCalls[4];
 std::atomic<int> handleFailures{0};
+std::atomic<int> handleSuccesses{0};
 std::atomic<size_t> valueResets{0};
 std::atomic<size_t> argumentBaseCalls{0};
 std::atomic<uint32_t> nextBase{100};
@@ -271,6 +356,10 @@ void LINEFOLD_THISCALL Construct(NativeFunctionBase* self, const char* name, con
 
 void LINEFOLD_THISCALL Destruct(NativeFunctionBase* self)
 {
+    for (StringCache::Ref* handle : {&self->handle1, &self->handle2, &self->handle3}) {
+        Release(*handle);
+        handle->data = nullptr;
+    }
     delete[] self->parameterTable;
     self->parameterTable = nullptr;
     ++destroyed;
@@ -283,16 +372,36 @@ uint32_t LINEFOLD_THISCALL SlotRoutine(IFunction*)
     return Slot;
 }
 
-StringCache::Ref* LINEFOLD_THISCALL HandleSet(StringCache::Ref* self, const char* text)
+void FailIfAsked()
 {
+    if (handleFailures > 0 && handleSuccesses > 0 && handleSuccesses-- > 0)
+        return;
     if (handleFailures > 0 && handleFailures-- > 0)
         throw std::bad_alloc();
-    *self = text ? InternCString(text) : StringCache::Ref{nullptr};
+}
+
+StringCache::Ref* LINEFOLD_THISCALL HandleConstruct(StringCache::Ref* self, const char* text)
+{
+    FailIfAsked();
+    *self = AcquireHandle(text);
     return self;
 }
 
-// The cache keeps every text for now: giving a reference back changes nothing.
-void LINEFOLD_THISCALL HandleRelease(StringCache::Ref*) {}
+StringCache::Ref* LINEFOLD_THISCALL HandleSet(StringCache::Ref* self, const char* text)
+{
+    FailIfAsked();
+    // The new reference first: text may be the handle's own.
+    StringCache::Ref handle = AcquireHandle(text);
+    Release(*self);
+    *self = handle;
+    return self;
+}
+
+void LINEFOLD_THISCALL HandleRelease(StringCache::Ref* self)
+{
+    Release(*self);
+    self->data = nullptr;
+}
 
 uint32_t LINEFOLD_THISCALL ArgumentBase(ScriptStack* stack, ScriptCallFrame*)
 {
@@ -308,12 +417,14 @@ ScriptValue* LINEFOLD_THISCALL ArgumentValue(ScriptStack* stack, ScriptCallFrame
     // argument crash the stand-in.
     if (base != frameStack->base || index >= frameStack->values.size())
         return &noArgument;
-    return &frameStack->values[index];
+    return frameStack->values[index].Raw();
 }
 
 void LINEFOLD_THISCALL ValueReset(ScriptValue* self)
 {
     ++valueResets;
+    if (self->type == ScriptValue::kString)
+        Release(self->data.string);
     self->type = ScriptValue::kNone;
     self->data = ScriptValue::Data{};
 }
@@ -337,7 +448,7 @@ const RuntimeRoutines& Routines()
         AsRoutine(SlotRoutine<15>),
         AsRoutine(SlotRoutine<16>),
         AsRoutine(SlotRoutine<18>),
-        HandleSet,
+        HandleConstruct,
         HandleSet,
         HandleRelease,
         ArgumentBase,
@@ -374,67 +485,114 @@ uint32_t CallSlot(IFunction* object, int slot)
     return routine(object);
 }
 
-StringCache::Ref Intern(const std::string& text) { return InternText(text); }
-
-void FailHandles(int count) { handleFailures = count; }
-
-size_t InternedCount()
+StringCache::Ref Intern(const std::string& text)
 {
-    StringState& strings = Strings();
+    StringState& strings = Cache();
     std::lock_guard<std::mutex> guard(strings.mutex);
-    return strings.slotsUsed;
+    return StringCache::Ref{Acquire(strings, text)};
 }
 
-void ForgetStrings()
+void Release(StringCache::Ref handle)
 {
-    StringState& strings = Strings();
+    if (!handle.data)
+        return;
+    StringState& strings = Cache();
     std::lock_guard<std::mutex> guard(strings.mutex);
-    std::fill(strings.slots.begin(), strings.slots.end(), Slot{});
-    strings.slotsUsed = 0;
-    strings.blocksUsed = 0;
-    strings.free = nullptr;
-    strings.freeSize = 0;
-    strings.largeTexts.clear();
-    std::fill(std::begin(strings.recent), std::end(strings.recent), nullptr);
+    GiveBack(strings, handle.data);
+}
+
+size_t ReferencesOf(const std::string& text)
+{
+    StringState& strings = Cache();
+    std::lock_guard<std::mutex> guard(strings.mutex);
+    const Slot& slot = strings.slots[SlotFor(strings.slots, HashOf(text), text)];
+    return slot.entry ? slot.entry->references : 0;
+}
+
+StringCounts Strings()
+{
+    StringState& strings = Cache();
+    std::lock_guard<std::mutex> guard(strings.mutex);
+    return strings.counts;
+}
+
+void FailHandles(int count, int after)
+{
+    handleSuccesses = after;
+    handleFailures = count;
 }
 
 size_t ValueResets() { return valueResets; }
 size_t ArgumentBaseCalls() { return argumentBaseCalls; }
 
-CallFrame::CallFrame(std::vector<ScriptValue> arguments)
+Value Value::Adopt(const ScriptValue& raw)
+{
+    Value value;
+    static_cast<ScriptValue&>(value) = raw;
+    return value;
+}
+
+Value::Value(const Value& other) : ScriptValue(other)
+{
+    if (type == kString && data.string.data) {
+        StringState& strings = Cache();
+        std::lock_guard<std::mutex> guard(strings.mutex);
+        Retain(strings, data.string.data);
+    }
+}
+
+Value::Value(Value&& other) noexcept : ScriptValue(other)
+{
+    other.type = kNone;
+    other.data = Data{};
+}
+
+Value& Value::operator=(Value other) noexcept
+{
+    std::swap(static_cast<ScriptValue&>(*this), static_cast<ScriptValue&>(other));
+    return *this;
+}
+
+Value::~Value()
+{
+    if (type == kString)
+        Release(data.string);
+}
+
+CallFrame::CallFrame(std::vector<Value> arguments)
     : stack{std::move(arguments), nextBase++}, frame{reinterpret_cast<ScriptStack*>(&stack)}
 {
 }
 
-ScriptValue StringValue(const std::string& text)
+Value StringValue(const std::string& text)
 {
     ScriptValue value{ScriptValue::kString, {}};
     value.data.string = Intern(text);
-    return value;
+    return Value::Adopt(value);
 }
 
-ScriptValue IntValue(int32_t number)
+Value IntValue(int32_t number)
 {
     ScriptValue value{ScriptValue::kInteger, {}};
     value.data.integer = number;
-    return value;
+    return Value::Adopt(value);
 }
 
-ScriptValue FloatValue(float number)
+Value FloatValue(float number)
 {
     ScriptValue value{ScriptValue::kFloat, {}};
     value.data.number = number;
-    return value;
+    return Value::Adopt(value);
 }
 
-ScriptValue BoolValue(bool flag)
+Value BoolValue(bool flag)
 {
     ScriptValue value{ScriptValue::kBool, {}};
     value.data.boolean = flag;
-    return value;
+    return Value::Adopt(value);
 }
 
-ScriptValue NoneValue() { return ScriptValue{ScriptValue::kNone, {}}; }
+Value NoneValue() { return Value(); }
 
 }  // namespace standin
 

@@ -43,30 +43,73 @@ size_t SlotCalls(int slot);
 // Calls that routine through an object's table, as the host would.
 uint32_t CallSlot(IFunction* object, int slot);
 
-// The string cache: equal texts give equal handles.
+// The string cache, kept as the game keeps it. Texts are compared without
+// regard to the case of ASCII letters (other bytes as they are), and an
+// entry keeps the spelling it was first interned with for as long as it
+// lives. Every handle holds one reference to its entry: construction and
+// setting take one (setting gives back the one the handle held), release
+// gives one back, and an entry with no reference left is gone, so a later
+// text may bring another spelling. A release below zero aborts the process.
+//
+// A handle to text that holds a new reference, the caller's to give back.
 StringCache::Ref Intern(const std::string& text);
-size_t InternedCount();
-// The next count handle constructions or settings raise std::bad_alloc.
-void FailHandles(int count);
-// Drops every interned text, as the game drops unreferenced ones; every
-// earlier handle becomes invalid.
-void ForgetStrings();
+// Gives back the reference a handle holds; the empty handle holds none.
+void Release(StringCache::Ref handle);
+// The references to the entry equal to text; 0 when there is none.
+size_t ReferencesOf(const std::string& text);
+// What the cache holds: live entries, their texts' bytes (each with its
+// terminating NUL) and the references to them all.
+struct StringCounts {
+    size_t entries = 0;
+    size_t bytes = 0;
+    size_t references = 0;
+    bool operator==(const StringCounts& other) const
+    {
+        return entries == other.entries && bytes == other.bytes && references == other.references;
+    }
+};
+StringCounts Strings();
+// After the next `after` handle constructions or settings, the next count
+// of them raise std::bad_alloc.
+void FailHandles(int count, int after = 0);
 
 // How often a value was reset and an argument base was asked for.
 size_t ValueResets();
 size_t ArgumentBaseCalls();
 
-// One script call's frame and stack, holding the given argument values.
+// A value of the stand-in script VM. A string value holds one reference to
+// its text, given back when the value ends; a copy holds one of its own. It
+// reads like a ScriptValue (type, data) but never converts to one, so that
+// no uncounted copy of its handle can slip out.
+class Value : private ScriptValue {
+public:
+    Value() : ScriptValue{kNone, {}} {}
+    // Takes over the reference that raw's string (if any) holds.
+    static Value Adopt(const ScriptValue& raw);
+    Value(const Value& other);
+    Value(Value&& other) noexcept;
+    Value& operator=(Value other) noexcept;
+    ~Value();
+
+    using ScriptValue::data;
+    using ScriptValue::type;
+    // The value itself, as the host's routines hand it to the plugin.
+    ScriptValue* Raw() { return this; }
+    const ScriptValue* Raw() const { return this; }
+};
+
+// One script call's frame and stack, holding the given argument values until
+// the frame ends.
 class CallFrame {
 public:
-    explicit CallFrame(std::vector<ScriptValue> arguments);
+    explicit CallFrame(std::vector<Value> arguments);
     CallFrame(const CallFrame&) = delete;
     CallFrame& operator=(const CallFrame&) = delete;
     ScriptCallFrame* Frame() { return &frame; }
 
     // What the stand-in's ScriptStack routines see behind ScriptStack*.
     struct Stack {
-        std::vector<ScriptValue> values;
+        std::vector<Value> values;
         uint32_t base;  // a different number in every frame, checked on each fetch
     };
 
@@ -75,10 +118,10 @@ private:
     ScriptCallFrame frame;
 };
 
-ScriptValue StringValue(const std::string& text);
-ScriptValue IntValue(int32_t value);
-ScriptValue FloatValue(float value);
-ScriptValue BoolValue(bool value);
-ScriptValue NoneValue();
+Value StringValue(const std::string& text);
+Value IntValue(int32_t value);
+Value FloatValue(float value);
+Value BoolValue(bool value);
+Value NoneValue();
 
 }  // namespace standin

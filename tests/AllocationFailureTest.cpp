@@ -5,6 +5,7 @@
 
 #include "functions/ScriptFunctions.h"
 #include "functions/OpenFileTable.h"
+#include "plugin/RuntimeRoutines.h"
 #include "standin/StandInHost.h"
 
 #include <atomic>
@@ -89,23 +90,23 @@ struct Outcome {
 // directly, or through the registered objects as the VM calls them.
 Outcome Session(standin::Host* host)
 {
-    StringCache::Ref path = H("s.txt");
-    std::vector<StringCache::Ref> lines;
+    OwnedHandle path(H("s.txt"));
+    std::vector<OwnedHandle> lines;
     for (const std::string& line : kLines)
-        lines.push_back(H(line));
-    auto flag = [&](const char* function, std::vector<ScriptValue> arguments) {
+        lines.emplace_back(H(line));
+    auto flag = [&](const char* function, std::vector<standin::Value> arguments) {
         IFunction* object = host->Find(function);
         return Counted([&] { return host->Call(object, std::move(arguments)); }).data.boolean;
     };
     auto load = [&](bool readOnly) {
         if (!host)
-            return Counted([&] { return LoadFile(nullptr, path, readOnly, false, 2); });
+            return Counted([&] { return LoadFile(nullptr, path.Get(), readOnly, false, 2); });
         return flag("LoadFile", {standin::StringValue("s.txt"), standin::BoolValue(readOnly),
                                  standin::BoolValue(false), standin::IntValue(2)});
     };
     auto byPath = [&](const char* function, bool (*direct)(StaticFunctionTag*, StringCache::Ref)) {
         if (!host)
-            return Counted([&] { return direct(nullptr, path); });
+            return Counted([&] { return direct(nullptr, path.Get()); });
         return flag(function, {standin::StringValue("s.txt")});
     };
 
@@ -113,7 +114,7 @@ Outcome Session(standin::Host* host)
     load(false);
     for (size_t i = 0; i < kLines.size(); ++i) {
         bool taken = host ? flag("WriteLine", {standin::StringValue("s.txt"), standin::StringValue(kLines[i])})
-                          : Counted([&] { return WriteLine(nullptr, path, lines[i]); });
+                          : Counted([&] { return WriteLine(nullptr, path.Get(), lines[i].Get()); });
         if (taken)
             outcome.answeredTrue.push_back(kLines[i]);
     }
@@ -121,12 +122,16 @@ Outcome Session(standin::Host* host)
     load(true);
     IFunction* nextLine = host ? host->Find("NextLine") : nullptr;
     for (size_t i = 0; i < kLines.size() + 2; ++i) {
-        std::vector<ScriptValue> arguments = {standin::StringValue("s.txt")};
-        const char* text = host ? TextOf(Counted([&] {
-                                      return host->Call(nextLine, std::move(arguments));
-                                  }).data.string)
-                                : TextOf(Counted([&] { return NextLine(nullptr, path); }));
-        if (*text)
+        std::string text;
+        if (host) {
+            std::vector<standin::Value> arguments = {standin::StringValue("s.txt")};
+            standin::Value result = Counted([&] { return host->Call(nextLine, std::move(arguments)); });
+            text = TextOf(result.data.string);
+        } else {
+            OwnedHandle line(Counted([&] { return NextLine(nullptr, path.Get()); }));
+            text = TextOf(line.Get());
+        }
+        if (!text.empty())
             outcome.read.push_back(text);
     }
     byPath("DeleteAnyFile", DeleteAnyFile);
@@ -163,12 +168,15 @@ void SweepEveryAllocation(standin::Host* host)
     for (long n = 0; n < total; ++n) {
         SCOPED_TRACE("allocation " + std::to_string(n) + " of " + std::to_string(total) + " fails");
         LogCapture log;
+        standin::StringCounts strings = standin::Strings();
         failAt = n;
         Outcome outcome = Session(host);
         failAt = -1;
         TheOpenFileTable().CloseForUnload();
         std::error_code ignored;
         lftest::fs::remove("s.txt", ignored);
+        // Every handle made on the way was given back, whatever failed.
+        EXPECT_EQ(standin::Strings(), strings);
 
         // After a close that answered true, the lines read back are lines
         // that were taken, in order, never one out of place or twice. If one

@@ -55,7 +55,7 @@ public:
     std::string Next(const std::string& path) override
     {
         ++count;
-        return TextOf(NextLine(nullptr, H(path)));
+        return lftest::Next(path);
     }
 };
 
@@ -82,11 +82,11 @@ public:
     }
 
 private:
-    ScriptValue Answer(const char* function, std::vector<ScriptValue> arguments)
+    standin::Value Answer(const char* function, std::vector<standin::Value> arguments)
     {
         ++count;
         bool answered = false;
-        ScriptValue result = host.Call(host.Find(function), std::move(arguments), &answered);
+        standin::Value result = host.Call(host.Find(function), std::move(arguments), &answered);
         EXPECT_TRUE(answered);
         return result;
     }

@@ -158,7 +158,7 @@ TEST(FunctionObjectTest, CountArgumentsConvertWithSaturation)
 {
     using Count = invocation::ScriptType<uint32_t>;
     struct Case {
-        ScriptValue value;
+        Value value;
         uint32_t expected;
     } cases[] = {
         {IntValue(7), 7},
@@ -176,20 +176,20 @@ TEST(FunctionObjectTest, CountArgumentsConvertWithSaturation)
         {NoneValue(), 0},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Count::From(&c.value), c.expected) << "type " << c.value.type;
-    ScriptValue byte = NoneValue();
+        EXPECT_EQ(Count::From(c.value.Raw()), c.expected) << "type " << c.value.type;
+    Value byte = NoneValue();
     byte.type = ScriptValue::kBool;
     std::memset(&byte.data, 0, sizeof byte.data);
     reinterpret_cast<unsigned char*>(&byte.data)[0] = 2;
-    EXPECT_EQ(Count::From(&byte), 2u);  // the bool byte, zero-extended
-    EXPECT_TRUE(invocation::ScriptType<bool>::From(&byte));
+    EXPECT_EQ(Count::From(byte.Raw()), 2u);  // the bool byte, zero-extended
+    EXPECT_TRUE(invocation::ScriptType<bool>::From(byte.Raw()));
 }
 
 TEST(FunctionObjectTest, BoolArgumentsConvertFromIntegersFloatsAndBools)
 {
     using Flag = invocation::ScriptType<bool>;
     struct Case {
-        ScriptValue value;
+        Value value;
         bool expected;
     } cases[] = {
         {IntValue(7), true},      {IntValue(0), false},    {FloatValue(0.0f), false},
@@ -198,7 +198,7 @@ TEST(FunctionObjectTest, BoolArgumentsConvertFromIntegersFloatsAndBools)
         {NoneValue(), false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(Flag::From(&c.value), c.expected) << "type " << c.value.type;
+        EXPECT_EQ(Flag::From(c.value.Raw()), c.expected) << "type " << c.value.type;
 }
 
 class InvokeTest : public lftest::ScriptTest {
@@ -216,7 +216,7 @@ protected:
 
 TEST_F(InvokeTest, ArgumentsReachTheScriptFunctionsConverted)
 {
-    ScriptValue loaded = host.Call("LoadFile", {StringValue("w.txt"), IntValue(0), FloatValue(0.0f), FloatValue(3.9f)});
+    Value loaded = host.Call("LoadFile", {StringValue("w.txt"), IntValue(0), FloatValue(0.0f), FloatValue(3.9f)});
     EXPECT_EQ(loaded.type, ScriptValue::kBool);
     EXPECT_TRUE(loaded.data.boolean);
     LineFile* file = TheOpenFileTable().Find("w.txt");
@@ -255,20 +255,20 @@ TEST_F(InvokeTest, ResultsAreStoredAsScriptValuesAndEveryCallAnswersTrue)
     size_t resets = ValueResets();
     size_t bases = ArgumentBaseCalls();
     bool answered = false;
-    ScriptValue line = host.Call(host.Find("NextLine"), {StringValue("r.txt")}, &answered);
+    Value line = host.Call(host.Find("NextLine"), {StringValue("r.txt")}, &answered);
     EXPECT_TRUE(answered);
     EXPECT_EQ(line.type, ScriptValue::kString);
     EXPECT_STREQ(TextOf(line.data.string), "first");
     EXPECT_EQ(ValueResets(), resets + 1);
     EXPECT_EQ(ArgumentBaseCalls(), bases + 1);
 
-    ScriptValue past = host.Call("NextLine", {StringValue("r.txt")});
+    Value past = host.Call("NextLine", {StringValue("r.txt")});
     EXPECT_EQ(past.type, ScriptValue::kString);
     EXPECT_STREQ(TextOf(past.data.string), "");
 
     for (IFunction* function : host.Registered()) {
-        std::vector<ScriptValue> arguments(Host::ParameterCountOf(function), StringValue("none.txt"));
-        ScriptValue result = host.Call(function, arguments, &answered);
+        std::vector<Value> arguments(Host::ParameterCountOf(function), StringValue("none.txt"));
+        Value result = host.Call(function, arguments, &answered);
         EXPECT_TRUE(answered) << Host::NameOf(function);
         EXPECT_EQ(result.type, Host::NameOf(function) == "NextLine" ? ScriptValue::kString : ScriptValue::kBool);
     }
@@ -282,7 +282,7 @@ TEST_F(InvokeTest, AnErrorInsideACallBecomesTheFailureAnswerAndOneLogLine)
     LogCapture log;
     FailHandles(1);  // the path argument cannot be had
     bool answered = false;
-    ScriptValue result = host.Call(host.Find("WriteLine"), {StringValue("w.txt"), StringValue("x")}, &answered);
+    Value result = host.Call(host.Find("WriteLine"), {StringValue("w.txt"), StringValue("x")}, &answered);
     EXPECT_TRUE(answered);
     EXPECT_EQ(result.type, ScriptValue::kBool);
     EXPECT_FALSE(result.data.boolean);
@@ -290,11 +290,56 @@ TEST_F(InvokeTest, AnErrorInsideACallBecomesTheFailureAnswerAndOneLogLine)
     lftest::WriteBytes("r.txt", "line\r\n");
     ASSERT_TRUE(host.Call("LoadFile", {StringValue("r.txt"), BoolValue(true), BoolValue(false), IntValue(2)}).data.boolean);
     FailHandles(1);
-    ScriptValue text = host.Call("NextLine", {StringValue("r.txt")});
+    Value text = host.Call("NextLine", {StringValue("r.txt")});
     EXPECT_EQ(text.type, ScriptValue::kString);
     EXPECT_STREQ(TextOf(text.data.string), "");
     EXPECT_EQ(log.Lines(), (Lines{"  Error in script call: std::bad_alloc", "Loading file 'r.txt'...",
                                   "  File successfully loaded.", "  Error in script call: std::bad_alloc"}));
     // Nothing was taken from the file by the failed call.
     EXPECT_STREQ(TextOf(host.Call("NextLine", {StringValue("r.txt")}).data.string), "line");
+}
+
+TEST_F(InvokeTest, AFailureAtAnyHandleOfACallGivesBackTheOnesMadeBeforeIt)
+{
+    lftest::WriteBytes("r.txt", "");
+    ASSERT_TRUE(host.Call("LoadFile", {StringValue("r.txt"), BoolValue(true), BoolValue(false), IntValue(2)}).data.boolean);
+    ASSERT_TRUE(host.Call("LoadFile", {StringValue("w.txt"), BoolValue(false), BoolValue(false), IntValue(2)}).data.boolean);
+    StringCounts strings = Strings();
+    // NextLine: the path, the answer, the result; WriteLine: the path, the line.
+    for (int after = 0; after < 3; ++after) {
+        FailHandles(1, after);
+        EXPECT_STREQ(TextOf(host.Call("NextLine", {StringValue("r.txt")}).data.string), "");
+        FailHandles(1, after);
+        host.Call("WriteLine", {StringValue("w.txt"), StringValue("y")});
+        FailHandles(0);
+        EXPECT_EQ(Strings(), strings) << after;
+    }
+}
+
+// A session of thousands of lines through Invoke: once the VM lets go of its
+// frames and results, the cache holds what it held before, so no handle the
+// plugin made was kept (or given back twice, which aborts).
+TEST_F(InvokeTest, ASessionLeavesTheStringCacheAsItFoundIt)
+{
+    StringCounts before = Strings();
+    auto line = [](int i) { return "Line " + std::to_string(i) + std::string(i % 50, 'x'); };
+    const int kLines = 3000;
+    ASSERT_TRUE(host.Call("LoadFile", {StringValue("w.txt"), BoolValue(false), BoolValue(false), IntValue(100)}).data.boolean);
+    for (int i = 0; i < kLines; ++i)
+        ASSERT_TRUE(host.Call("WriteLine", {StringValue("w.txt"), StringValue(line(i))}).data.boolean);
+    EXPECT_TRUE(host.Call("CloseFile", {StringValue("w.txt")}).data.boolean);
+
+    ASSERT_TRUE(host.Call("LoadFile", {StringValue("w.txt"), BoolValue(true), BoolValue(false), IntValue(100)}).data.boolean);
+    int read = 0;
+    for (; host.Call("HasNextLine", {StringValue("w.txt")}).data.boolean; ++read) {
+        Value result = host.Call("NextLine", {StringValue("w.txt")});
+        ASSERT_EQ(TextOf(result.data.string), line(read));
+        ASSERT_EQ(ReferencesOf(line(read)), 1u);  // the result's own, no other
+    }
+    EXPECT_EQ(read, kLines);
+    EXPECT_STREQ(TextOf(host.Call("NextLine", {StringValue("w.txt")}).data.string), "");
+    EXPECT_TRUE(host.Call("DeleteAnyFile", {StringValue("w.txt")}).data.boolean);
+    for (IFunction* function : host.Registered())
+        host.Call(function, std::vector<Value>(Host::ParameterCountOf(function), StringValue("gone.txt")));
+    EXPECT_EQ(Strings(), before);
 }

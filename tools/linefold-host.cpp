@@ -20,6 +20,11 @@
 // Blank lines and lines starting with # are skipped. Each call prints true or
 // false, or for a text result the text in double quotes with the escapes
 // above for ", \ and every byte outside 0x20..0x7E.
+//
+// Like a script's string literals, every text of the calls stays held until
+// the program ends. The game's strings are blind to case, so once a text is
+// held, an equal text in other case is the first one: the path "A.txt" after
+// "a.txt" reaches the plugin as "a.txt", and so does a line read as "A.TXT".
 
 #include "common/IDebugLog.h"
 #include "standin/PluginLibrary.h"
@@ -81,7 +86,7 @@ bool IsFloatText(const std::string& text)
 }
 
 // The value a bare word stands for.
-bool WordValue(const std::string& word, ScriptValue& value, std::string& problem)
+bool WordValue(const std::string& word, standin::Value& value, std::string& problem)
 {
     if (word == "true" || word == "false") {
         value = standin::BoolValue(word == "true");
@@ -124,7 +129,7 @@ int HexDigit(char c)
 }
 
 // Splits a call line into its words and argument values.
-bool ParseLine(const std::string& line, std::string& function, std::vector<ScriptValue>& arguments,
+bool ParseLine(const std::string& line, std::string& function, std::vector<standin::Value>& arguments,
                std::string& problem)
 {
     size_t i = 0;
@@ -184,7 +189,7 @@ bool ParseLine(const std::string& line, std::string& function, std::vector<Scrip
             if (first) {
                 function = word;
             } else {
-                ScriptValue value;
+                standin::Value value;
                 if (!WordValue(word, value, problem))
                     return false;
                 arguments.push_back(value);
@@ -219,7 +224,7 @@ std::string Quoted(const char* text)
     return out + "\"";
 }
 
-std::string Shown(const ScriptValue& result)
+std::string Shown(const standin::Value& result)
 {
     switch (result.type) {
     case ScriptValue::kBool:
@@ -327,6 +332,7 @@ int main(int argc, char** argv)
     host.Register();
 
     bool malformed = false;
+    std::vector<standin::Value> scriptTexts;
     std::string line;
     for (int number = 1; std::getline(input, line); ++number) {
         if (!line.empty() && line.back() == '\r')
@@ -336,7 +342,7 @@ int main(int argc, char** argv)
             continue;
 
         std::string function, problem;
-        std::vector<ScriptValue> arguments;
+        std::vector<standin::Value> arguments;
         IFunction* object = nullptr;
         if (ParseLine(line, function, arguments, problem)) {
             object = host.Find(function);
@@ -354,6 +360,8 @@ int main(int argc, char** argv)
             malformed = true;
             continue;
         }
+        // The file's texts stay held, as a script holds its string literals.
+        scriptTexts.insert(scriptTexts.end(), arguments.begin(), arguments.end());
         std::printf("%s\n", Shown(host.Call(object, std::move(arguments))).c_str());
         std::fflush(stdout);
     }

@@ -168,13 +168,24 @@ fs::path ProcessRoot() { return root; }
 
 #include "functions/OpenFileTable.h"
 #include "functions/ScriptFunctions.h"
+#include "plugin/RuntimeRoutines.h"
 #include "standin/StandInRuntime.h"
+
+void standin::PrintTo(const StringCounts& counts, std::ostream* out)
+{
+    *out << counts.entries << " entries of " << counts.bytes << " bytes, " << counts.references
+         << " references";
+}
 
 namespace lftest {
 
 StringCache::Ref H(const std::string& text) { return standin::Intern(text); }
 
-std::string Next(const std::string& path) { return TextOf(NextLine(nullptr, H(path))); }
+std::string Next(const std::string& path)
+{
+    OwnedHandle line(NextLine(nullptr, H(path)));
+    return TextOf(line.Get());
+}
 
 std::vector<std::string> FileLines(const fs::path& path)
 {

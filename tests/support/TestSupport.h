@@ -61,13 +61,22 @@ fs::path ProcessRoot();
 }  // namespace lftest
 
 #include "plugin/HostInterface.h"
+#include "standin/StandInRuntime.h"
+
+#include <ostream>
+
+namespace standin {
+void PrintTo(const StringCounts& counts, std::ostream* out);
+}
 
 namespace lftest {
 
-// A string handle for a text, as the host would pass it.
+// A string handle for a text, as the host would pass it. Its reference is
+// never given back: the text stays for the rest of the process, like a
+// script's string literal.
 StringCache::Ref H(const std::string& text);
 
-// NextLine's answer, as text.
+// NextLine's answer, as text; the handle it made is given back.
 std::string Next(const std::string& path);
 
 // The lines of a file written in text mode (CR LF line ends).
