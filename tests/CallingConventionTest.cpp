@@ -157,9 +157,9 @@ TEST(CallingConventionTest, InvokeAndTheDestructorCalledAtRawAddressesLeaveTheSt
         SCOPED_TRACE(standin::Host::NameOf(object));
         standin::CallFrame frame({standin::StringValue("no such file.txt"), standin::StringValue("line"),
                                   standin::BoolValue(true), standin::IntValue(1)});
-        ScriptValue result = standin::NoneValue();
+        standin::Value result;
         // baseObject, hostValueA, hostValueB, result, frame
-        const uint32_t words[5] = {0, 0, 0, reinterpret_cast<uint32_t>(&result),
+        const uint32_t words[5] = {0, 0, 0, reinterpret_cast<uint32_t>(result.Raw()),
                                    reinterpret_cast<uint32_t>(frame.Frame())};
         RawAnswer answer = RawCall(SlotAddress(object, kInvokeSlot), object, words);
         EXPECT_EQ(answer.stackLeft, 0);
