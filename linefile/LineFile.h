@@ -45,7 +45,8 @@ public:
     enum class Closing { Complete, LinesLost, Raised };
 
     // Writes the lines waiting in the window (write mode) and closes the
-    // stream. False when anything written could not reach the file.
+    // stream. False when anything written could not reach the file, or when
+    // an error was raised while closing.
     bool Close() { return CloseTelling() == Closing::Complete; }
 
     // Close, telling apart how it failed.
