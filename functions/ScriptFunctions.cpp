@@ -97,7 +97,9 @@ bool DeleteAnyFile(StaticFunctionTag*, StringCache::Ref path)
             file = table.Find(key);
         if (!file)
             return false;
-        bool closed = file->Close();
+        // Lines that could not reach the file are moot for a file that is to
+        // go; only an error raised while closing keeps it.
+        bool closed = file->CloseTelling() != LineFile::Closing::Raised;
         bool removed = closed && file->Remove();
         table.Remove(key);
         return removed;

@@ -310,7 +310,9 @@ bool Model::DeleteAnyFile(int key)
     Entry& entry = At(key);
     if (!entry.loaded && !LoadFile(key, true, false, 1))
         return false;
-    bool removed = Close(entry) && Unlink(kKeys[key].name);
+    // Lines that could not be written do not keep the file from going.
+    Close(entry);
+    bool removed = Unlink(kKeys[key].name);
     entry = Entry();
     return removed;
 }

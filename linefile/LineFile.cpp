@@ -117,7 +117,7 @@ void LineFile::Load(const std::string& pathString)
     }
 }
 
-bool LineFile::Close()
+LineFile::Closing LineFile::CloseTelling()
 {
     try {
         if (readOnly) {
@@ -129,15 +129,15 @@ bool LineFile::Close()
             // script was told were taken did not reach the file.
             if (!output.Close()) {
                 Fail("  Error closing file:", output.ErrorText());
-                return false;
+                return Closing::LinesLost;
             }
         }
         good = false;
         LogMessage("Closed file '%s'.", filePath.Generic().c_str());
-        return true;
+        return Closing::Complete;
     } catch (const std::exception& error) {
         Fail("  Error closing file:", error.what());
-        return false;
+        return Closing::Raised;
     }
 }
 

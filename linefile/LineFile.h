@@ -39,9 +39,18 @@ public:
     LineFile(const LineFile&) = delete;
     LineFile& operator=(const LineFile&) = delete;
 
+    // How a close ended: everything written reached the file; the stream
+    // was closed, but written lines could not reach the file; or an error
+    // was raised while closing.
+    enum class Closing { Complete, LinesLost, Raised };
+
     // Writes the lines waiting in the window (write mode) and closes the
-    // stream. False when anything written could not reach the file.
-    bool Close();
+    // stream. False when anything written could not reach the file, or when
+    // an error was raised while closing.
+    bool Close() { return CloseTelling() == Closing::Complete; }
+
+    // Close, telling apart how it failed.
+    Closing CloseTelling();
 
     // Deletes the file; only once the LineFile is no longer good.
     bool Remove();

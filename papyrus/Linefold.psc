@@ -84,10 +84,12 @@ bool Function CloseFile(string path) Global Native
 ; A path that is not loaded is first loaded for reading with a window of one
 ; line, so the log shows "Loading file '<path>'..." and its outcome as for
 ; LoadFile (for a missing file: "  File does not exist! Aborting load.").
-; True only if the file was closed ("Closed file '<path>'.") and deleted.
-; False for a missing file or a folder, when closing failed (as in CloseFile),
-; or when the file could not be deleted, e.g. because another program holds it
-; ("  Error deleting file:", "  <reason>" and an empty line).
+; True only if the file was deleted. Lines that could not be written (logged
+; as in CloseFile) do not keep it from being deleted.
+; False for a missing file or a folder, when closing met an unexpected error
+; (such as exhausted memory), or when the file could not be deleted, e.g.
+; because another program holds it ("  Error deleting file:", "  <reason>"
+; and an empty line).
 bool Function DeleteAnyFile(string path) Global Native
 
 ; True if path is loaded, good or not. Logs nothing.

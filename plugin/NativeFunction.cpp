@@ -1,6 +1,7 @@
 #include "plugin/NativeFunction.h"
 
 #include "common/IDebugLog.h"
+#include "plugin/FailureCleanup.h"
 #include "plugin/RuntimeRoutines.h"
 
 #include <cmath>
@@ -177,13 +178,12 @@ void ConstructHostPart(NativeFunction* object, const char* name, const char* cla
     const RuntimeRoutines& runtime = ActiveRuntime();
     object->handle1 = object->handle2 = object->handle3 = object->handle4 = StringCache::Ref{nullptr};
     object->table = &NativeFunctionTable();
-    try {
-        runtime.nativeFunctionConstruct(object, name, className, 1, parameterCount);
-    } catch (...) {
-        object->table = &IFunctionTable();
-        runtime.heapFree(runtime.gameHeap, object, false);
-        throw;
-    }
+    RunWithCleanup(
+        [&] { runtime.nativeFunctionConstruct(object, name, className, 1, parameterCount); },
+        [&] {
+            object->table = &IFunctionTable();
+            runtime.heapFree(runtime.gameHeap, object, false);
+        });
 }
 
 void WriteTypeCodes(NativeFunction* object, const uint32_t* parameterTypes,

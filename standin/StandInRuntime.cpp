@@ -279,6 +279,7 @@ StringCache::Ref AcquireHandle(const char* text)
 std::atomic<size_t> constructed{0};
 std::atomic<size_t> destroyed{0};
 std::atomic<bool> failConstruction{false};
+std::atomic<void (*)()> constructionCall{nullptr};
 std::atomic<size_t> slotCalls[4];
 std::atomic<int> handleFailures{0};
 std::atomic<int> handleSuccesses{0};
@@ -338,6 +339,8 @@ void LINEFOLD_THISCALL Construct(NativeFunctionBase* self, const char* name, con
 {
     if (failConstruction.exchange(false))
         throw std::runtime_error("stand-in runtime refused to construct " + std::string(name));
+    if (void (*routine)() = constructionCall.exchange(nullptr))
+        routine();
     self->hostWord = kHostWord;
     self->handle1 = Intern(name);
     self->handle2 = Intern(className);
@@ -475,6 +478,8 @@ void FailAllocations(int count)
 FunctionCounts Functions() { return FunctionCounts{constructed, destroyed}; }
 
 void FailNextConstruction() { failConstruction = true; }
+
+void CallInNextConstruction(void (*routine)()) { constructionCall = routine; }
 
 size_t SlotCalls(int slot) { return slotCalls[SlotIndex(slot)]; }
 

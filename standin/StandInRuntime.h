@@ -34,6 +34,9 @@ struct FunctionCounts {
 FunctionCounts Functions();
 // The next construction raises std::runtime_error instead.
 void FailNextConstruction();
+// The next construction first calls this routine (a test's own way of
+// raising, the game's for one), and goes on if it returns.
+void CallInNextConstruction(void (*routine)());
 // What the stand-in's construction routine puts in the host-only fields.
 constexpr uint32_t kHostWord = 0x51A7D0C5;
 constexpr uint32_t kHostValue = 0x0000BEEF;

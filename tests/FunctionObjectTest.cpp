@@ -133,6 +133,95 @@ TEST(FunctionObjectTest, FailedHostConstructionReturnsTheMemoryAndPassesTheError
     EXPECT_EQ(Heap().frees, heap.frees + 1);
 }
 
+#if defined(_WIN32) && defined(__i386__)
+// Only the 32-bit game raises its C++ exceptions where this compiler's catch
+// cannot see them: as structured exceptions.
+#include <windows.h>
+
+namespace {
+
+constexpr DWORD kMicrosoftCppException = 0xE06D7363;
+
+// As code built by Microsoft's compiler throws: its magic number, the
+// object, its type information.
+void RaiseAsTheGameDoes()
+{
+    ULONG_PTR arguments[3] = {0x19930520, 0, 0};
+    RaiseException(kMicrosoftCppException, EXCEPTION_NONCONTINUABLE, 3, arguments);
+}
+
+EXCEPTION_REGISTRATION_RECORD*& ChainHead()
+{
+    NT_TIB* block;
+    __asm__("movl %%fs:0x18, %0" : "=r"(block));
+    return block->ExceptionList;
+}
+
+// Takes a structured exception as a catch of the game would: a record in the
+// chain whose handler, found in the search phase, unwinds every frame below
+// it (running their handlers) and resumes the test.
+struct Taker {
+    EXCEPTION_REGISTRATION_RECORD link;
+    void* resume[5];
+    DWORD code;
+    size_t heapLiveWhenFound;
+};
+
+EXCEPTION_DISPOSITION NTAPI Take(EXCEPTION_RECORD* exception, void* establisher, CONTEXT*, void*)
+{
+    if (exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
+        return ExceptionContinueSearch;
+    Taker* taker = static_cast<Taker*>(establisher);
+    taker->code = exception->ExceptionCode;
+    taker->heapLiveWhenFound = Heap().live;
+    RtlUnwind(&taker->link, nullptr, exception, nullptr);
+    __builtin_longjmp(taker->resume, 1);
+}
+
+// The code of the structured exception that left body, or 0.
+DWORD StructuredExceptionFrom(void (*body)(), size_t* heapLiveWhenFound = nullptr)
+{
+    Taker taker{};
+    taker.link.Next = ChainHead();
+    taker.link.Handler = Take;
+    if (__builtin_setjmp(taker.resume) == 0) {
+        ChainHead() = &taker.link;
+        body();
+    }
+    ChainHead() = taker.link.Next;
+    if (heapLiveWhenFound)
+        *heapLiveWhenFound = taker.heapLiveWhenFound;
+    return taker.code;
+}
+
+}  // namespace
+
+TEST(FunctionObjectTest, HostConstructionRaisedAsTheGameDoesIsCleanedUpOnItsWayOut)
+{
+    HeapCounts heap = Heap();
+    EXCEPTION_REGISTRATION_RECORD* head = ChainHead();
+    size_t liveWhenFound = 0;
+    CallInNextConstruction(RaiseAsTheGameDoes);
+    EXPECT_EQ(StructuredExceptionFrom([] { Build<PathQuery>(IsGood); }, &liveWhenFound),
+              kMicrosoftCppException);
+    // The memory goes back while the stack is unwound, not while a taker is
+    // searched for.
+    EXPECT_EQ(liveWhenFound, heap.live + 1);
+    EXPECT_EQ(Heap().live, heap.live);
+    EXPECT_EQ(Heap().frees, heap.frees + 1);
+    EXPECT_EQ(ChainHead(), head);
+
+    // An exception the routine takes itself is no failure of the construction.
+    CallInNextConstruction(
+        [] { EXPECT_EQ(StructuredExceptionFrom(RaiseAsTheGameDoes), kMicrosoftCppException); });
+    PathQuery* object = Build<PathQuery>(IsGood);
+    EXPECT_EQ(object->table, &TableOf<PathQuery>());
+    EXPECT_EQ(Heap().live, heap.live + 1);
+    EXPECT_EQ(ChainHead(), head);
+    Release(object);
+}
+#endif
+
 TEST(FunctionObjectTest, DestructorReturnsMemoryOnlyWhenAskedTo)
 {
     PathQuery* object = Build<PathQuery>(IsGood);

@@ -204,6 +204,15 @@ TEST_F(LineFileTest, RemoveFailsWhileAnotherLineFileHoldsTheFile)
     EXPECT_TRUE(fs::exists("held.txt"));
 }
 
+TEST_F(LineFileTest, RemoveIsQuietForANameNoFileCanHave)
+{
+    LogCapture log;
+    auto file = OpenFile(true, false, 1, "bad<name>.txt");
+    EXPECT_FALSE(file->good);
+    EXPECT_FALSE(file->Remove());
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'bad<name>.txt'...", "  File does not exist! Aborting load."}));
+}
+
 TEST_F(LineFileTest, NonAsciiPathsAreTakenInTheAnsiCodePage)
 {
     ASSERT_EQ(GetACP(), 1252u) << "the byte 0xE9 below is e-acute in code page 1252";
