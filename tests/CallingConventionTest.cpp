@@ -106,34 +106,21 @@ struct RawAnswer {
 template <size_t Count>
 RawAnswer RawCall(const void* routine, IFunction* self, const uint32_t (&words)[Count])
 {
-    static_assert(Count == 1 || Count == 5, "the destructor's one word or Invoke's five");
     uint32_t before, after, eax;
     IFunction* object = self;
-    if (Count == 5) {
-        __asm__ volatile(
-            "movl %%esp, %[before]\n\t"
-            "pushl 16(%[words])\n\t"
-            "pushl 12(%[words])\n\t"
-            "pushl 8(%[words])\n\t"
-            "pushl 4(%[words])\n\t"
-            "pushl (%[words])\n\t"
-            "call *%[routine]\n\t"
-            "movl %%esp, %[after]\n\t"
-            "movl %[before], %%esp\n\t"
-            : [before] "=&D"(before), [after] "=&S"(after), "=a"(eax), "+c"(object)
-            : [words] "b"(words), [routine] "a"(routine)
-            : "edx", "memory", "cc");
-    } else {
-        __asm__ volatile(
-            "movl %%esp, %[before]\n\t"
-            "pushl (%[words])\n\t"
-            "call *%[routine]\n\t"
-            "movl %%esp, %[after]\n\t"
-            "movl %[before], %%esp\n\t"
-            : [before] "=&D"(before), [after] "=&S"(after), "=a"(eax), "+c"(object)
-            : [words] "b"(words), [routine] "a"(routine)
-            : "edx", "memory", "cc");
-    }
+    uint32_t left = Count;
+    __asm__ volatile(
+        "movl %%esp, %[before]\n\t"
+        "1:\n\t"
+        "pushl -4(%[words],%[left],4)\n\t"
+        "decl %[left]\n\t"
+        "jnz 1b\n\t"
+        "call *%[routine]\n\t"
+        "movl %%esp, %[after]\n\t"
+        "movl %[before], %%esp\n\t"
+        : [before] "=&D"(before), [after] "=&S"(after), "=a"(eax), "+c"(object), [left] "+d"(left)
+        : [words] "b"(words), [routine] "a"(routine)
+        : "memory", "cc");
     return RawAnswer{eax, static_cast<int32_t>(before - after)};
 }
 
