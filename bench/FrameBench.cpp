@@ -130,6 +130,20 @@ struct Row {
     Run median;
 };
 
+std::string Shown(double value, const char* unit)
+{
+    char text[32];
+    if (value >= 1e6)
+        std::snprintf(text, sizeof text, "%.2f M%s", value / 1e6, unit);
+    else if (value >= 1e3)
+        std::snprintf(text, sizeof text, "%.1f k%s", value / 1e3, unit);
+    else if (value >= 1 || *unit != 's')
+        std::snprintf(text, sizeof text, "%.1f %s", value, unit);
+    else
+        std::snprintf(text, sizeof text, "%.2f m%s", value * 1e3, unit);
+    return text;
+}
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -203,16 +217,16 @@ int main(int argc, char** argv)
 
         std::printf("%zu lines of %zu bytes, %g frames a second, median of %d runs\n", options.lines,
                     options.lineBytes, options.rate, options.runs);
-        std::printf("%-6s %7s  %-12s %12s %12s %8s  %s\n", "op", "window", "calls made", "script time",
-                    "lines/s", "frames", "longest frame in plugin calls");
+        std::printf("%-6s %7s  %-12s %12s %10s %14s  %s\n", "op", "window", "calls made", "script time",
+                    "lines/s", "frames waited", "longest frame in plugin calls");
         for (const char* operation : {"read", "write"}) {
             for (int32_t window : {100, 10000}) {
                 for (const Row& row : rows) {
                     if (std::strcmp(row.operation, operation) != 0 || row.window != window)
                         continue;
-                    std::printf("%-6s %7d  %-12s %10.4g s %12.4g %8llu  %.3f ms%s\n", row.operation, row.window,
-                                row.frameBound ? "main thread" : "at once", row.median.seconds,
-                                static_cast<double>(options.lines) / row.median.seconds,
+                    std::printf("%-6s %7d  %-12s %12s %10s %14llu  %.3f ms%s\n", row.operation, row.window,
+                                row.frameBound ? "main thread" : "at once", Shown(row.median.seconds, "s").c_str(),
+                                Shown(static_cast<double>(options.lines) / row.median.seconds, "").c_str(),
                                 static_cast<unsigned long long>(row.median.frames), row.median.longestFrameMs,
                                 row.median.complete ? "" : "  (INCOMPLETE)");
                     if (!row.median.complete)
