@@ -355,6 +355,8 @@ TEST_F(PluginLibraryTest, RunsOnTheRoutinesOfItsFileThroughItsOwnCopyOfTheFuncti
                                      "routine table for runtime 09200000 read from " + Shown(shared->RoutineFile()),
                                      "Linefold loaded", "Register Succeeded"}));
         ASSERT_EQ(host.Registered().size(), 11u);
+        for (IFunction* function : host.Registered())
+            EXPECT_TRUE(Host::RunsAtOnce(function)) << Host::NameOf(function);
         size_t resets = ValueResets();
         EXPECT_TRUE(host.Call("LoadFile", {StringValue(path), BoolValue(false), BoolValue(false), IntValue(4)})
                         .data.boolean);
