@@ -36,7 +36,8 @@ std::string SectionName(const unsigned char* header)
 
 }  // namespace
 
-std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut, MainImage& image)
+std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut, int addressBits,
+                              MainImage& image)
 {
     image = MainImage{};
     const std::string pastEnd = cut ? "beyond the first " + std::to_string(size) + " bytes, where the headers must lie"
@@ -71,8 +72,9 @@ std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut,
     } else {
         return "an optional header of unknown kind " + Hex(magic);
     }
-    if (image.addressBits > kAddressBits)
-        return "a " + std::to_string(image.addressBits) + "-bit image, wider than this program's addresses";
+    if (image.addressBits != addressBits || addressBits > kAddressBits)
+        return "a " + std::to_string(image.addressBits) + "-bit image, where a " + std::to_string(addressBits) +
+               "-bit one is wanted";
     const uint64_t imageSize = Word32(bytes + optional + 56);
     if (imageSize == 0)
         return "a size of image of 0";

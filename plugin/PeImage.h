@@ -14,8 +14,10 @@
 constexpr size_t kPeHeaderBytes = 64 * 1024;
 
 // Describes the image whose headers are the size bytes at bytes, as loaded
-// at the base it was linked for; PE32 and PE32+ alike. Every offset and
-// count is checked against size before it is used. Answers the empty text,
-// or why the bytes are not such headers (one line). cut says that the bytes
-// are the start of a larger file, for that message.
-std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut, MainImage& image);
+// at the base it was linked for: a PE32 image when addressBits is 32, a PE32+
+// one when it is 64 (at most kAddressBits). Every offset and count is checked
+// against size before it is used. Answers the empty text, or why the bytes
+// are not such headers (one line). cut says that the bytes are the start of
+// a larger file, for that message.
+std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut, int addressBits,
+                              MainImage& image);

@@ -298,10 +298,9 @@ std::string DescribeExecutableFile(const NativePathString& path, MainImage& imag
     case platform::ReadResult::Read:
         break;
     }
+    // The game's executable is a 32-bit one.
     std::string problem =
-        DescribePeHeaders(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), cut, image);
-    if (problem.empty() && image.addressBits != 32)
-        problem = "a " + std::to_string(image.addressBits) + "-bit image; TESV.exe is a 32-bit one";
+        DescribePeHeaders(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), cut, 32, image);
     if (problem.empty())
         return {};
     image = MainImage{};

@@ -253,7 +253,7 @@ TEST_F(RoutinesCommandTest, AnExecutableThatIsNoSound32BitPeImageIsRefusedWithOn
          "the table of 40 sections lies past the end of the file (1536 bytes)"},
         {"an optional header past the end", patched(pe + 20, "\xFF\xFF"),
          "the optional header lies past the end of the file (1536 bytes)"},
-        {"a 64-bit image", patched(optional, std::string("\x0B\x02", 2)), "a 64-bit image; TESV.exe is a 32-bit one"},
+        {"a 64-bit image", patched(optional, std::string("\x0B\x02", 2)), "a 64-bit image, where a 32-bit one is wanted"},
         {"a size of image of 0", patched(optional + 56, std::string(4, '\0')), "a size of image of 0"},
         {"an image past 4 GiB", patched(optional + 28, std::string("\x00\x00\xFF\xFF", 4)),
          "base 0xFFFF0000 with size of image " + RoutineHex(image.size, 1) + " runs past the end of the address space"},
