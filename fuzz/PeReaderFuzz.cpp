@@ -1,7 +1,8 @@
 // linefold-pe-fuzz: the reader of PE headers on any bytes, as a whole file
-// and as the start of a larger one, for 32-bit images and for this program's. It must stop cleanly on what it cannot read, and
-// what it reads must hold together: every section inside the size of image,
-// the image inside the address space of its width.
+// and as the start of a larger one, for 32-bit images and for this
+// program's. It must stop cleanly on what it cannot read, and what it reads
+// must hold together: every section inside the size of image, the image
+// inside the address space of its width.
 #include "plugin/PeImage.h"
 
 #include <cstdint>

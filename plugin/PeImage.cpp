@@ -82,7 +82,8 @@ std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut,
     // without a sum that could overflow.
     const uint64_t highest = image.addressBits == 64 ? ~uint64_t{0} : (uint64_t{1} << image.addressBits) - 1;
     if (base > highest - imageSize)
-        return "base " + Hex(base) + " with size of image " + Hex(imageSize) + " runs past the end of the address space";
+        return "base " + Hex(base) + " with size of image " + Hex(imageSize) +
+               " runs past the end of the address space";
     if (sections > kMostSections)
         return std::to_string(sections) + " sections, more than the " + std::to_string(kMostSections) +
                " Windows loads";

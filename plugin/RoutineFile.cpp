@@ -188,7 +188,10 @@ bool InAny(const std::vector<AddressRange>& ranges, uintptr_t address)
     return false;
 }
 
-std::string LineOf(const Entries& entries, size_t entry) { return "line " + std::to_string(entries.line[entry]) + ": "; }
+std::string LineOf(const Entries& entries, size_t entry)
+{
+    return "line " + std::to_string(entries.line[entry]) + ": ";
+}
 
 // Checks the entries against the executable; fills table when all pass.
 // Addresses are checked only against the executable the file was written

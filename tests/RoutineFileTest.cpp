@@ -186,7 +186,8 @@ TEST_F(RoutinesCommandTest, ChecksAFileOfRealPlacesInAnExecutableOnDiskAsThePlug
         std::string reason = refusal.spoil(file);
         Command refused = Check(file.Text());
         EXPECT_EQ(refused.status, 1);
-        EXPECT_EQ(refused.out, "routines.ini: " + reason + "\n1 problem: the plugin would refuse the game with the first of them\n");
+        EXPECT_EQ(refused.out,
+                  "routines.ini: " + reason + "\n1 problem: the plugin would refuse the game with the first of them\n");
     }
 }
 
@@ -246,14 +247,16 @@ TEST_F(RoutinesCommandTest, AnExecutableThatIsNoSound32BitPeImageIsRefusedWithOn
          "the table of 18 sections lies past the end of the file (476 bytes)"},
         {"a PE header far past the end", patched(0x3C, std::string("\xF0\xFF\xFF\xFF", 4)),
          "the PE header at 0xFFFFFFF0 lies past the end of the file (1536 bytes)"},
-        {"headers beyond the first 64 KiB", patched(0x3C, std::string("\x00\x00\x01\x00", 4)) + std::string(0x10000, 'x'),
+        {"headers beyond the first 64 KiB",
+         patched(0x3C, std::string("\x00\x00\x01\x00", 4)) + std::string(0x10000, 'x'),
          "the PE header at 0x10000 lies beyond the first 65536 bytes, where the headers must lie"},
         {"65535 sections", patched(pe + 6, "\xFF\xFF"), "65535 sections, more than the 96 Windows loads"},
         {"more sections than the file holds", patched(pe + 6, std::string("\x28\x00", 2)),
          "the table of 40 sections lies past the end of the file (1536 bytes)"},
         {"an optional header past the end", patched(pe + 20, "\xFF\xFF"),
          "the optional header lies past the end of the file (1536 bytes)"},
-        {"a 64-bit image", patched(optional, std::string("\x0B\x02", 2)), "a 64-bit image, where a 32-bit one is wanted"},
+        {"a 64-bit image", patched(optional, std::string("\x0B\x02", 2)),
+         "a 64-bit image, where a 32-bit one is wanted"},
         {"a size of image of 0", patched(optional + 56, std::string(4, '\0')), "a size of image of 0"},
         {"an image past 4 GiB", patched(optional + 28, std::string("\x00\x00\xFF\xFF", 4)),
          "base 0xFFFF0000 with size of image " + RoutineHex(image.size, 1) + " runs past the end of the address space"},

@@ -12,8 +12,8 @@ int Usage(std::ostream& err)
 {
     err << "usage: " << kProgram << " check EXE FILE   check the routine file FILE against the executable EXE\n"
         << "       " << kProgram << " new EXE          print a routine file to start from for EXE\n"
-        << "EXE is the game's TESV.exe (1.9.32.0); FILE is Linefold-" << RoutineFileName(kSupportedRuntime).substr(9)
-        << " as it will lie beside Linefold.dll.\n";
+        << "EXE is the game's TESV.exe (1.9.32.0); FILE is " << RoutineFileName(kSupportedRuntime)
+        << " as it will lie beside Linefold.dll. Nothing is written but the output.\n";
     return 2;
 }
 
