@@ -144,15 +144,17 @@ bool Model::LoadFile(int key, bool readOnly, bool append, uint32_t count)
         inodes.emplace_back();
         break;
     case Kind::File:
+        // One file is never loaded twice with a writer among the loads.
+        for (const Entry& other : entries) {
+            if (other.loaded && other.reader.inode == name.inode && (!readOnly || !other.readOnly))
+                return false;
+        }
         if (!readOnly && !append)
             inodes[name.inode].clear();
         break;
     case Kind::Device:
-        // Reading opens ordinary files only: a device could block forever.
-        if (readOnly)
-            return false;
-        opened.device = true;
-        break;
+        // Only ordinary files are opened: a device could block forever.
+        return false;
     }
     opened.reader.inode = opened.writer.inode = name.inode;
     opened.writer.device = opened.device;

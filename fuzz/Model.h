@@ -15,7 +15,7 @@ enum class Kind {
     Missing,     // nothing; opening for writing creates a file
     File,        // a regular file
     Folder,      // a folder: exists, but opens neither way
-    Device,      // a link to /dev/full: reads zeros forever, every write fails
+    Device,      // a link to /dev/full: exists, but opens neither way
     NeverThere,  // under a missing folder, below a file, or the empty path: cannot be created
 };
 
