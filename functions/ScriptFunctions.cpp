@@ -31,12 +31,12 @@ bool Load(OpenFileTable& table, const std::string& key, bool readOnly, bool appe
 {
     if (table.Find(key))
         return true;
-    // The count is taken as signed, so that Open refuses what is not positive.
     // One file under two keys (two spellings of its path) gets no second
     // stream when either is for writing.
     auto loadedElsewhere = [&table](const FileIdentity& identity, bool forReading) {
         return table.LoadedAs(identity, forReading);
     };
+    // The count is taken as signed, so that Open refuses what is not positive.
     std::unique_ptr<LineFile> file =
         LineFile::Open(readOnly, append, static_cast<int32_t>(bufferSize), key, loadedElsewhere);
     if (!file || !file->good)
