@@ -64,5 +64,6 @@ public:
     QuietFileErrors& operator=(const QuietFileErrors&) = delete;
 
 private:
-    unsigned long previous = 0;
+    // The thread's error mode before (Windows only).
+    [[maybe_unused]] unsigned long previous = 0;
 };
