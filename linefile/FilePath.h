@@ -11,10 +11,11 @@ using NativePathString = std::string;
 // Why a script's path text may not be used, or null when it may. Scripts come
 // from mods, and their language reaches no device and no network of its own:
 // a path may name any file the player's account can reach (".." and drive
-// paths included), but nothing that is not an ordinary file on a local or
-// mapped drive, and no second spelling of a name. The rules are Windows' own
-// and hold on every platform, so that one set of tests covers them. They are
-// made on the text alone, before anything touches the file system.
+// paths included), but nothing that is not an ordinary file on a drive, and
+// no name that Windows would quietly change into another. The rules are
+// Windows' own and hold on every platform, so that one set of tests covers
+// them. They are made on the text alone, before anything touches the file
+// system.
 const char* PathRefusal(const std::string& text);
 
 // A script's path text in the form the file system takes: the one conversion
