@@ -40,6 +40,17 @@ configure_file(${PROJECT_SOURCE_DIR}/package/Linefold-readme.txt.in
                ${PROJECT_BINARY_DIR}/package/Linefold-readme.txt @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${PROJECT_BINARY_DIR}/package/Linefold-readme.txt DESTINATION Data/SKSE/Plugins)
 
+# linefold-routines.exe, for whoever writes the routine file, goes beside the
+# archive, not into it: whatever lies in Data is installed into the game's
+# folder, where a tool has no business. Stripped, and static (CMakeLists.txt),
+# so that it runs wherever it is copied.
+set(linefold_routines_release ${PROJECT_BINARY_DIR}/linefold-routines-${PROJECT_VERSION}.exe)
+add_custom_command(OUTPUT ${linefold_routines_release}
+  COMMAND ${CMAKE_STRIP} -o ${linefold_routines_release} $<TARGET_FILE:linefold-routines>
+  DEPENDS linefold-routines
+  COMMENT "Stripping linefold-routines.exe to ship beside the archive")
+add_custom_target(linefold_routines_release ALL DEPENDS ${linefold_routines_release})
+
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Linefold)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

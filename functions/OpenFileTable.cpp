@@ -35,6 +35,15 @@ void OpenFileTable::Add(const std::string& key, std::unique_ptr<LineFile> file)
     entries.emplace(key, std::move(file));
 }
 
+const std::string* OpenFileTable::LoadedAs(const FileIdentity& identity, bool readOnly) const
+{
+    for (const auto& entry : entries) {
+        if (entry.second->identity == identity && (!readOnly || !entry.second->readOnly))
+            return &entry.first;
+    }
+    return nullptr;
+}
+
 void OpenFileTable::Remove(const std::string& key)
 {
     lastFound = nullptr;

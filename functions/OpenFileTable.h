@@ -29,6 +29,10 @@ public:
     // one path tend to follow one another), then looks up a reused key.
     LineFile* Find(const char* key);
     void Add(const std::string& key, std::unique_ptr<LineFile> file);
+    // The key under which the file with this identity is loaded, when
+    // another load of it (for reading when readOnly) would make two streams
+    // of one file with a writer among them; null when there is none.
+    const std::string* LoadedAs(const FileIdentity& identity, bool readOnly) const;
     void Remove(const std::string& key);
     size_t Size() const { return entries.size(); }
 

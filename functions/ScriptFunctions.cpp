@@ -15,6 +15,7 @@ Answer Guarded(const char* function, Answer failure, Body body)
 {
     OpenFileTable& table = TheOpenFileTable();
     LockGuard guard(table.callLock);
+    QuietFileErrors quiet;
     try {
         return body(table);
     } catch (const std::exception& error) {
@@ -30,9 +31,14 @@ bool Load(OpenFileTable& table, const std::string& key, bool readOnly, bool appe
 {
     if (table.Find(key))
         return true;
+    // One file under two keys (two spellings of its path) gets no second
+    // stream when either is for writing.
+    auto loadedElsewhere = [&table](const FileIdentity& identity, bool forReading) {
+        return table.LoadedAs(identity, forReading);
+    };
     // The count is taken as signed, so that Open refuses what is not positive.
     std::unique_ptr<LineFile> file =
-        LineFile::Open(readOnly, append, static_cast<int32_t>(bufferSize), key);
+        LineFile::Open(readOnly, append, static_cast<int32_t>(bufferSize), key, loadedElsewhere);
     if (!file || !file->good)
         return false;
     table.Add(key, std::move(file));
@@ -59,8 +65,9 @@ LineFile* Readable(OpenFileTable& table, StringCache::Ref path)
 bool ExistsFile(StaticFunctionTag*, StringCache::Ref path)
 {
     return Guarded("ExistsFile", false, [&](OpenFileTable&) {
+        std::string text = TextOf(path);
         FilePath filePath;
-        if (!FilePath::FromScript(TextOf(path), filePath))
+        if (PathRefusal(text) || !FilePath::FromScript(text, filePath))
             return false;
         std::string ignored;
         return TestExistence(filePath, ignored) == Existence::Exists;

@@ -56,7 +56,8 @@ namespace {
 const char kSymbols[] = {'a', 'b', ' ', '\r', '\n', '\a', '\x1a', '\0'};
 constexpr size_t kSymbolCount = sizeof(kSymbols);
 
-// What the device is fed: one such line overflows its stream buffer.
+// A line that overflows a stream's buffer; only a key that is not loaded for
+// writing gets it, since regular files get short lines.
 constexpr size_t kBigLine = 70000;
 // All that one input writes to regular files, far below the stream buffer.
 constexpr size_t kWriteBudget = 16 * 1024;
@@ -292,7 +293,7 @@ public:
     }
 
     // A line: a few symbols mostly; a longer one, a lone BEL, a value of
-    // another type, or the device's big line now and then.
+    // another type, or the big line now and then.
     Argument Line()
     {
         uint8_t byte = Byte();

@@ -144,18 +144,19 @@ bool Model::LoadFile(int key, bool readOnly, bool append, uint32_t count)
         inodes.emplace_back();
         break;
     case Kind::File:
+        // One file is never loaded twice with a writer among the loads.
+        for (const Entry& other : entries) {
+            if (other.loaded && other.reader.inode == name.inode && (!readOnly || !other.readOnly))
+                return false;
+        }
         if (!readOnly && !append)
             inodes[name.inode].clear();
         break;
     case Kind::Device:
-        // Reading opens ordinary files only: a device could block forever.
-        if (readOnly)
-            return false;
-        opened.device = true;
-        break;
+        // Only ordinary files are opened: a device could block forever.
+        return false;
     }
     opened.reader.inode = opened.writer.inode = name.inode;
-    opened.writer.device = opened.device;
     opened.writer.append = append;
     entry = opened;
     return true;
@@ -237,19 +238,9 @@ std::string Model::NextLine(int key)
 
 void Model::Flush(Entry& entry)
 {
-    Writer& writer = entry.writer;
-    for (const std::string& line : entry.stored) {
-        std::string bytes = Encode(line);
-        if (!writer.device) {
-            writer.waiting += bytes;
-        } else if (!writer.failed) {
-            writer.deviceBytes += bytes.size();
-            writer.failed = writer.deviceBytes > kOutputBuffer;
-        }
-    }
+    for (const std::string& line : entry.stored)
+        entry.writer.waiting += Encode(line);
     entry.stored.clear();
-    if (writer.failed)
-        entry.good = false;
 }
 
 bool Model::WriteLine(int key, const std::string& line)
@@ -257,11 +248,8 @@ bool Model::WriteLine(int key, const std::string& line)
     Entry& entry = At(key);
     if (!entry.loaded || !entry.good || entry.readOnly)
         return false;
-    if (entry.stored.size() == static_cast<size_t>(entry.size)) {
+    if (entry.stored.size() == static_cast<size_t>(entry.size))
         Flush(entry);
-        if (!entry.good)
-            return false;
-    }
     entry.stored.push_back(UpToNul(AsHeld(line)));
     return true;
 }
@@ -273,9 +261,6 @@ bool Model::Close(Entry& entry)
     if (entry.good)
         Flush(entry);
     Writer& writer = entry.writer;
-    // Whatever the device was given is refused when the stream closes.
-    if (writer.device)
-        return writer.deviceBytes == 0;
     std::string& bytes = inodes[writer.inode];
     if (writer.append)
         bytes += writer.waiting;
@@ -317,14 +302,9 @@ bool Model::DeleteAnyFile(int key)
     return removed;
 }
 
-bool Model::WritesDevice(int key) const
-{
-    return At(key).loaded && !At(key).readOnly && At(key).device;
-}
-
 bool Model::WritesFile(int key) const
 {
-    return At(key).loaded && !At(key).readOnly && !At(key).device;
+    return At(key).loaded && !At(key).readOnly;
 }
 
 }  // namespace model

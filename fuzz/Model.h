@@ -15,7 +15,7 @@ enum class Kind {
     Missing,     // nothing; opening for writing creates a file
     File,        // a regular file
     Folder,      // a folder: exists, but opens neither way
-    Device,      // a link to /dev/full: reads zeros forever, every write fails
+    Device,      // a link to /dev/full: exists, but opens neither way
     NeverThere,  // under a missing folder, below a file, or the empty path: cannot be created
 };
 
@@ -60,9 +60,6 @@ extern const char* const kNamePaths[kNameCount];
 constexpr int32_t kLargestWindow = 100000;
 constexpr int32_t kRefusedWindow = 1 << 27;
 
-// The output stream keeps this many bytes before it hands them to the system.
-constexpr uint64_t kOutputBuffer = 64 * 1024;
-
 class Model {
 public:
     // f.txt and g.txt hold the given bytes when present; n.txt is missing.
@@ -81,7 +78,6 @@ public:
     bool WriteLine(int key, const std::string& line);
 
     // What the fuzzer must know before it makes a call.
-    bool WritesDevice(int key) const;
     bool WritesFile(int key) const;
 
     Kind KindOf(Name name) const { return names[name].kind; }
@@ -102,23 +98,17 @@ private:
         bool ended = false;
     };
     // An open output stream. Its bytes wait in the stream until it is closed
-    // (the fuzzer keeps each input's writing far below the buffer's size),
-    // except on the device, which refuses the first write that comes when
-    // the buffer is full, and every write at close.
+    // (the fuzzer keeps each input's writing far below the buffer's size).
     struct Writer {
         int inode = -1;
-        bool device = false;
         bool append = false;
         std::string waiting;
-        uint64_t deviceBytes = 0;
-        bool failed = false;
     };
     struct Entry {
         bool loaded = false;
         bool good = false;
         bool readOnly = false;
         int32_t size = 0;
-        bool device = false;
         // Reading: the current block of lines and the next one to hand out.
         Reader reader;
         std::vector<std::string> block;

@@ -8,20 +8,29 @@ using NativePathString = std::wstring;
 using NativePathString = std::string;
 #endif
 
-// A script's path text in the form the file system takes.
+// Why a script's path text may not be used, or null when it may. Scripts come
+// from mods, and their language reaches no device and no network of its own:
+// a path may name any file the player's account can reach (".." and drive
+// paths included), but nothing that is not an ordinary file on a drive, and
+// no name that Windows would quietly change into another. The rules are
+// Windows' own and hold on every platform, so that one set of tests covers
+// them. They are made on the text alone, before anything touches the file
+// system.
+const char* PathRefusal(const std::string& text);
+
+// A script's path text in the form the file system takes: the one conversion
+// that the existence test, the open and the delete all use.
 //
 // On Windows the narrow text is converted in the code page of the process's
 // file functions (ANSI, or OEM after SetFileApisToOEM), never by the compiler
-// library, whose narrow paths would garble every non-ASCII name. Elsewhere the
-// bytes are kept and '\' is taken as a separator like '/', so that data\a.txt
-// and data/a.txt name the same file on every platform.
+// library, whose narrow paths would garble every non-ASCII name, and every
+// '/' becomes '\'. Elsewhere the bytes are kept and '\' is taken as a
+// separator like '/', so that data\a.txt and data/a.txt name the same file on
+// every platform.
 class FilePath {
 public:
     // False when the text is not valid in that code page.
     static bool FromScript(const std::string& text, FilePath& path);
-
-    // Writes every separator as the platform's own ('\' on Windows).
-    void MakePreferred();
 
     // The path for messages: every separator shown as '/', as narrow text.
     std::string Generic() const;
@@ -45,3 +54,17 @@ enum class Removal { Removed, Missing, Failed };
 // Deletes the file (or empty folder) at the path. On "Failed", errorText
 // names the operation, the system's description and the path.
 Removal RemoveFile(const FilePath& path, std::string& errorText);
+
+// While it lives, the system shows no dialog for this thread's file errors
+// (such as "no disk in the drive" over the game): the call fails instead.
+class QuietFileErrors {
+public:
+    QuietFileErrors();
+    ~QuietFileErrors();
+    QuietFileErrors(const QuietFileErrors&) = delete;
+    QuietFileErrors& operator=(const QuietFileErrors&) = delete;
+
+private:
+    // The thread's error mode before (Windows only).
+    [[maybe_unused]] unsigned long previous = 0;
+};

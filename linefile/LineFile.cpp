@@ -49,11 +49,11 @@ void LineFile::Fail(const char* action, const std::string& description)
 }
 
 std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t bufferSize,
-                                         const std::string& pathString)
+                                         const std::string& pathString, const LoadedElsewhere& loadedElsewhere)
 {
     std::unique_ptr<LineFile> file(new (std::nothrow) LineFile(readOnly, append, bufferSize));
     if (file) {
-        file->Load(pathString);
+        file->Load(pathString, loadedElsewhere);
     } else {
         // Shown as given: making its generic form would need memory too.
         LogMessage("Loading file '%s'...", pathString.c_str());
@@ -62,7 +62,7 @@ std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t buf
     return file;
 }
 
-void LineFile::Load(const std::string& pathString)
+void LineFile::Load(const std::string& pathString, const LoadedElsewhere& loadedElsewhere)
 {
     try {
         if (!FilePath::FromScript(pathString, filePath)) {
@@ -71,9 +71,14 @@ void LineFile::Load(const std::string& pathString)
             LogMessage("  Path is not valid in the system code page! Aborting load.");
             return;
         }
+        if (const char* refusal = PathRefusal(pathString)) {
+            good = false;
+            LogMessage("Loading file '%s'...", filePath.Generic().c_str());
+            LogMessage("  Path not allowed: %s! Aborting load.", refusal);
+            return;
+        }
         std::string existenceError;
         Existence existence = TestExistence(filePath, existenceError);
-        filePath.MakePreferred();
         LogMessage("Loading file '%s'...", filePath.Generic().c_str());
 
         if (existence == Existence::Failed) {
@@ -106,8 +111,17 @@ void LineFile::Load(const std::string& pathString)
     LockGuard guard(lock);
     try {
         bool opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
-        if (!opened) {
+        identity = readOnly ? input.Identity() : output.Identity();
+        const std::string* loadedAs = opened && loadedElsewhere ? loadedElsewhere(identity, readOnly) : nullptr;
+        if (loadedAs) {
+            // Two streams writing one file would interleave their lines.
             good = false;
+            input.Close();
+            output.Close();
+            LogMessage("  File already loaded as '%s'! Aborting load.", loadedAs->c_str());
+        } else if (!opened || (!readOnly && !append && !output.Empty())) {
+            good = false;
+            output.Close();
             LogMessage("  Could not open or create file.");
         } else {
             LogMessage("  File successfully loaded.");

@@ -5,6 +5,7 @@
 #include "linefile/TextStream.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -29,11 +30,19 @@ inline bool IsEndMarker(const std::string& slot) { return !slot.empty() && slot[
 // and slot cursor holds the EndMarker while cursor < bufferSize.
 class LineFile {
 public:
-    // Creates the LineFile and loads it: tests the path, allocates the window
-    // and opens exactly one stream. The outcome is good. Null (after its log
-    // lines) only when not even the LineFile itself could be allocated.
+    // The key under which the file with this identity is already loaded so
+    // that loading it again (for reading when readOnly) would make a second
+    // writer of one file; null when there is none.
+    using LoadedElsewhere = std::function<const std::string*(const FileIdentity& identity, bool readOnly)>;
+
+    // Creates the LineFile and loads it: checks the path's text, tests the
+    // path, allocates the window and opens exactly one stream, which is
+    // refused when loadedElsewhere names a key, before anything is emptied.
+    // The outcome is good. Null (after its log lines) only when not even the
+    // LineFile itself could be allocated.
     static std::unique_ptr<LineFile> Open(bool readOnly, bool append, int32_t bufferSize,
-                                          const std::string& pathString);
+                                          const std::string& pathString,
+                                          const LoadedElsewhere& loadedElsewhere = LoadedElsewhere());
 
     ~LineFile();
     LineFile(const LineFile&) = delete;
@@ -67,6 +76,8 @@ public:
     int32_t cursor;
     int32_t bufferSize;
     FilePath filePath;
+    // Which file the stream holds, once it is open.
+    FileIdentity identity;
     TextInput input;
     TextOutput output;
     std::unique_ptr<LineWindow> window;
@@ -74,6 +85,6 @@ public:
 
 private:
     LineFile(bool readOnly, bool append, int32_t bufferSize);
-    void Load(const std::string& pathString);
+    void Load(const std::string& pathString, const LoadedElsewhere& loadedElsewhere);
     void Fail(const char* action, const std::string& description);
 };

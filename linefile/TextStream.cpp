@@ -5,8 +5,12 @@
 namespace textmode {
 // What the two platform halves below provide. Every failure gives an errno
 // value in error.
-File* OpenForReading(const NativePathString& path, int& error);
-File* OpenForWriting(const NativePathString& path, bool append, int& error);
+// Both open ordinary files only, and tell which file they opened.
+File* OpenForReading(const NativePathString& path, FileIdentity& identity, int& error);
+// Never empties the file.
+File* OpenForWriting(const NativePathString& path, bool append, FileIdentity& identity, int& error);
+// Empties a file opened for writing (not appending) before anything is written.
+bool Empty(File* file, int& error);
 // Reads translated text into buffer (size at least 2): the count of bytes,
 // 0 at the end of the input, -1 on failure.
 long ReadText(File* file, char* buffer, size_t size, int& error);
@@ -29,7 +33,7 @@ bool TextInput::Open(const FilePath& path)
     Close();
     buffer.reset(new char[kReadBufferSize]);
     int error = 0;
-    file = textmode::OpenForReading(path.Native(), error);
+    file = textmode::OpenForReading(path.Native(), identity, error);
     if (!file) {
         errorText = std::strerror(error);
         return false;
@@ -101,10 +105,21 @@ bool TextOutput::Open(const FilePath& path, bool append)
 {
     Close();
     int error = 0;
-    file = textmode::OpenForWriting(path.Native(), append, error);
+    file = textmode::OpenForWriting(path.Native(), append, identity, error);
     failed = false;
     if (!file) {
         errorText = std::strerror(error);
+        return false;
+    }
+    return true;
+}
+
+bool TextOutput::Empty()
+{
+    int error = 0;
+    if (!file || failed || !textmode::Empty(file, error)) {
+        if (file && !failed)
+            Fail(error);
         return false;
     }
     return true;

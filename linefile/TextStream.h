@@ -3,6 +3,7 @@
 #include "linefile/FilePath.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -11,14 +12,23 @@
 // Text mode means the same on every platform: a CR LF pair reads as LF, a CR
 // not followed by LF stays in the line, the byte 0x1A ends the input for good,
 // and every LF written reaches the file as CR LF. Files are opened so that
-// other programs may read and write them meanwhile. Reading opens ordinary
-// (disk) files only: never a folder, a device or a pipe. A failed file operation
+// other programs may read and write them meanwhile. Both streams open
+// ordinary (disk) files only: never a folder, a device or a pipe, which could
+// block the calling thread for good or take lines nowhere. A failed file operation
 // shows in the result and in Failed()/ErrorText(), never as an exception;
 // only exhausted memory throws (std::bad_alloc, std::length_error).
 
 namespace textmode {
 struct File;  // the platform's open file
 }
+
+// Which file an open stream holds, whatever path reached it: the volume and
+// the file's number on it.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity& other) const { return volume == other.volume && index == other.index; }
+};
 
 class TextInput {
 public:
@@ -31,6 +41,7 @@ public:
 
     bool Open(const FilePath& path);
     bool IsOpen() const { return file != nullptr; }
+    const FileIdentity& Identity() const { return identity; }
 
     // Reads the characters up to the next LF (consumed, not stored) into
     // line. At the end of the input, the characters since the last LF form
@@ -45,6 +56,7 @@ private:
     bool Fill();
 
     textmode::File* file = nullptr;
+    FileIdentity identity;
     std::unique_ptr<char[]> buffer;
     const char* next = nullptr;
     const char* end = nullptr;
@@ -60,9 +72,14 @@ public:
     TextOutput(const TextOutput&) = delete;
     TextOutput& operator=(const TextOutput&) = delete;
 
-    // Creates a missing file; append keeps what is there, else it is emptied.
+    // Creates a missing file and keeps what is there; with append every
+    // write goes to the end. Nothing is emptied before Empty.
     bool Open(const FilePath& path, bool append);
     bool IsOpen() const { return file != nullptr; }
+    const FileIdentity& Identity() const { return identity; }
+
+    // Empties the file just opened (not for appending), before any write.
+    bool Empty();
 
     // Writes the text and one LF. Once a write has failed, nothing more is
     // written. Bytes may stay buffered until Close.
@@ -78,6 +95,7 @@ private:
     void Fail(int error);
 
     textmode::File* file = nullptr;
+    FileIdentity identity;
     bool failed = false;
     std::string errorText;
 };

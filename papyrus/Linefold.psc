@@ -20,6 +20,22 @@ Scriptname Linefold Hidden
 ; when the game already holds a text equal to it but for case (any script's
 ; string), it hands over that spelling.
 ;
+; What a path may name: any file your account can reach, ".." and drive
+; paths such as "C:/Saves/list.txt" included, but nothing that is not a file
+; on a drive. These are refused on their text, before anything is touched
+; (ExistsFile answers false, LoadFile and DeleteAnyFile false with
+; "  Path not allowed: <reason>! Aborting load." in the log): a path that
+; begins with two separators ("\\server\share", "\\.\", "\\?\") or "\??\",
+; which reach the network or devices; a ":" other than after a drive letter
+; at the start (a file's hidden stream); a part that is a device name (CON,
+; PRN, AUX, NUL, COM0 to COM9, LPT0 to LPT9, CONIN$, CONOUT$, in any case and
+; with any extension, such as "nul.txt"); a part ending in a dot or a space
+; (Windows drops them, making a second name of another file); control
+; characters and < > " | ? *.
+; One file, one writer: while a file is loaded under one spelling of its path,
+; loading it under another ("./list.txt", "C:/Game/list.txt") answers false
+; when either load is for writing. Two loads for reading may share a file.
+;
 ; Answers. For a path that is not loaded, a call in the wrong mode (reading a
 ; file loaded for writing, or writing one loaded for reading), or a file that
 ; is no longer good after a read or write error, the functions answer false
@@ -64,7 +80,12 @@ bool Function ExistsFile(string path) Global Native
 ;   "  Illegal buffer size '<n>'!"           (false: bufferSize is 0 or less)
 ;   "  Could not allocate buffer of size '<n>'!" (false: bufferSize too large)
 ;   "  Could not open or create file."       (false: e.g. a folder, a missing
-;                                             folder, or no permission)
+;                                             folder, no permission, or a
+;                                             device or pipe behind a link)
+;   "  Path not allowed: <reason>! Aborting load." (false: see Paths above)
+;   "  File already loaded as '<key>'! Aborting load." (false: the file is
+;                                             loaded under another spelling,
+;                                             and one of the loads writes)
 ;   "  Could not test whether file exists: <reason>" (false)
 ;   "  Path is not valid in the system code page! Aborting load." (false)
 ;   "  Error reading or creating file:", "  <reason>" and an empty line (false)

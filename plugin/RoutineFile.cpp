@@ -1,5 +1,7 @@
 #include "plugin/RoutineFile.h"
 
+#include "plugin/PeImage.h"
+
 #include <cstdio>
 #include <string_view>
 
@@ -8,7 +10,8 @@ namespace {
 // What the two platform halves below provide.
 namespace platform {
 enum class ReadResult { Read, Missing, Failed, TooLarge };
-// The whole file, if it has at most limit bytes; on Failed, the system's reason.
+// The whole file, if it has at most limit bytes; on TooLarge, its first
+// limit bytes; on Failed, the system's reason.
 ReadResult ReadFileBytes(const NativePathString& path, size_t limit, std::string& bytes,
                          std::string& error);
 // The folder of the binary holding this code, ending in a separator; false
@@ -21,7 +24,6 @@ std::string Shown(const NativePathString& path);
 
 constexpr size_t kLongestLine = 256;
 constexpr size_t kLargestFile = 64 * 1024;
-constexpr int kAddressBits = 8 * sizeof(uintptr_t);
 
 // The entries that describe the executable, before the routine table's.
 enum ImageEntry { kImageBase, kImageSize, kImageStamp, kImageEntries };
@@ -33,7 +35,7 @@ const char* EntryName(size_t entry)
     return entry < kImageEntries ? kImageEntryNames[entry] : kRoutineFields[entry - kImageEntries].name;
 }
 
-int EntryBits(size_t entry) { return entry == kImageStamp ? 32 : kAddressBits; }
+int EntryBits(size_t entry, int addressBits) { return entry == kImageStamp ? 32 : addressBits; }
 
 // The entries of our section as the file gives them; line 0: not given.
 struct Entries {
@@ -110,7 +112,7 @@ std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"
 
 // Reads the lines of text into entries, from the section named section only.
 // Answers the first fault found, or the empty text.
-std::string ParseSection(std::string_view text, const std::string& section, Entries& entries)
+std::string ParseSection(std::string_view text, const std::string& section, int addressBits, Entries& entries)
 {
     if (text.substr(0, 3) == "\xEF\xBB\xBF")  // the byte order mark editors may put first
         text.remove_prefix(3);
@@ -160,11 +162,12 @@ std::string ParseSection(std::string_view text, const std::string& section, Entr
             return named + "given a second time (first on line " + std::to_string(entries.line[entry]) + ")";
         std::string_view value = Trimmed(line.substr(equals + 1));
         std::string_view digits = value.substr(0, value.find_first_of(" \t"));
-        switch (ParseHex(digits, EntryBits(entry), entries.value[entry])) {
+        int bits = EntryBits(entry, addressBits);
+        switch (ParseHex(digits, bits, entries.value[entry])) {
         case Number::NotHex:
             return named + Quoted(digits) + " is not a hexadecimal number";
         case Number::TooLarge:
-            return named + std::string(digits) + " does not fit in " + std::to_string(EntryBits(entry)) + " bits";
+            return named + std::string(digits) + " does not fit in " + std::to_string(bits) + " bits";
         case Number::Valid:
             break;
         }
@@ -185,39 +188,60 @@ bool InAny(const std::vector<AddressRange>& ranges, uintptr_t address)
     return false;
 }
 
-// Checks the entries against the running executable; fills table when all pass.
-std::string CheckEntries(const Entries& entries, const MainImage& image, RuntimeRoutines& table)
+std::string LineOf(const Entries& entries, size_t entry)
 {
+    return "line " + std::to_string(entries.line[entry]) + ": ";
+}
+
+// Checks the entries against the executable; fills table when all pass.
+// Addresses are checked only against the executable the file was written
+// for: against another they would mean nothing.
+std::vector<std::string> CheckEntries(const Entries& entries, const MainImage& image, RuntimeRoutines& table)
+{
+    std::vector<std::string> problems;
     for (size_t entry = 0; entry < kEntries; ++entry) {
         if (entries.line[entry] == 0)
-            return Quoted(EntryName(entry)) + " missing";
+            problems.push_back(Quoted(EntryName(entry)) + " missing");
     }
+    bool identified = entries.line[kImageBase] != 0;
     const uint64_t identity[] = {image.size, image.stamp};
     for (size_t entry : {kImageSize, kImageStamp}) {
         uint64_t here = identity[entry - kImageSize];
-        if (entries.value[entry] != here)
-            return "line " + std::to_string(entries.line[entry]) + ": written for another executable: " +
-                   EntryName(entry) + " " + Hex(entries.value[entry], 8) + ", this one's is " + Hex(here, 8);
+        identified = identified && entries.line[entry] != 0 && entries.value[entry] == here;
+        if (entries.line[entry] != 0 && entries.value[entry] != here)
+            problems.push_back(LineOf(entries, entry) + "written for another executable: " + EntryName(entry) + " " +
+                               Hex(entries.value[entry], 8) + ", this one's is " + Hex(here, 8));
     }
-    auto statedBase = static_cast<uintptr_t>(entries.value[kImageBase]);
+    if (!identified)
+        return problems;
+
+    // Distances wrap at the executable's address width, as its own
+    // arithmetic would.
+    const uint64_t mask = image.addressBits == 64 ? ~uint64_t{0} : (uint64_t{1} << image.addressBits) - 1;
+    const uint64_t statedBase = entries.value[kImageBase];
     RuntimeRoutines checked{};
     for (size_t i = 0; i < std::size(kRoutineFields); ++i) {
         const RoutineField& field = kRoutineFields[i];
         size_t entry = kImageEntries + i;
-        auto stated = static_cast<uintptr_t>(entries.value[entry]);
-        uintptr_t address = image.base + (stated - statedBase);
-        std::string named = "line " + std::to_string(entries.line[entry]) + ": " + Quoted(field.name) +
-                            " = " + Hex(stated, 2 * sizeof(uintptr_t)) + " lies outside the executable";
-        if (address - image.base >= image.size)
-            return named;
-        if (field.isObject && !InAny(image.writable, address))
-            return named + "'s writable data";
-        if (!field.isObject && !InAny(image.code, address))
-            return named + "'s code";
-        SetFieldAddress(checked, field, address);
+        if (entries.line[entry] == 0)
+            continue;
+        uint64_t stated = entries.value[entry];
+        uint64_t distance = (stated - statedBase) & mask;
+        auto address = static_cast<uintptr_t>(image.base + distance);
+        std::string named = LineOf(entries, entry) + Quoted(field.name) + " = " + Hex(stated, image.addressBits / 4) +
+                            " lies outside the executable";
+        if (distance >= image.size)
+            problems.push_back(named);
+        else if (field.isObject && !InAny(image.writable, address))
+            problems.push_back(named + "'s writable data");
+        else if (!field.isObject && !InAny(image.code, address))
+            problems.push_back(named + "'s code");
+        else
+            SetFieldAddress(checked, field, address);
     }
-    table = checked;
-    return {};
+    if (problems.empty())
+        table = checked;
+    return problems;
 }
 
 std::string SectionName(uint32_t runtime) { return Hex(runtime, 8).substr(2); }
@@ -226,26 +250,64 @@ std::string SectionName(uint32_t runtime) { return Hex(runtime, 8).substr(2); }
 
 std::string RoutineFileName(uint32_t runtime) { return "Linefold-" + SectionName(runtime) + ".ini"; }
 
-std::string ReadRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
-                            RuntimeRoutines& table)
+std::vector<std::string> CheckRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
+                                          RuntimeRoutines& table)
 {
     std::string shown = platform::Shown(path) + ": ";
     std::string bytes, error;
     switch (platform::ReadFileBytes(path, kLargestFile, bytes, error)) {
     case platform::ReadResult::Missing:
-        return shown + "no such file";
+        return {shown + "no such file"};
     case platform::ReadResult::Failed:
-        return shown + "cannot be read: " + error;
+        return {shown + "cannot be read: " + error};
     case platform::ReadResult::TooLarge:
-        return shown + "larger than " + std::to_string(kLargestFile) + " bytes";
+        return {shown + "larger than " + std::to_string(kLargestFile) + " bytes"};
     case platform::ReadResult::Read:
         break;
     }
     Entries entries;
-    std::string problem = ParseSection(bytes, SectionName(runtime), entries);
+    std::string fault = ParseSection(bytes, SectionName(runtime), image.addressBits, entries);
+    std::vector<std::string> problems;
+    if (fault.empty())
+        problems = CheckEntries(entries, image, table);
+    else
+        problems.push_back(fault);
+    for (std::string& problem : problems)
+        problem = shown + problem;
+    return problems;
+}
+
+std::string ReadRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
+                            RuntimeRoutines& table)
+{
+    std::vector<std::string> problems = CheckRoutineFile(path, runtime, image, table);
+    return problems.empty() ? std::string() : problems.front();
+}
+
+std::string DescribeExecutableFile(const NativePathString& path, MainImage& image)
+{
+    image = MainImage{};
+    std::string shown = platform::Shown(path) + ": ";
+    std::string bytes, error;
+    bool cut = false;
+    switch (platform::ReadFileBytes(path, kPeHeaderBytes, bytes, error)) {
+    case platform::ReadResult::Missing:
+        return shown + "no such file";
+    case platform::ReadResult::Failed:
+        return shown + "cannot be read: " + error;
+    case platform::ReadResult::TooLarge:
+        cut = true;
+        break;
+    case platform::ReadResult::Read:
+        break;
+    }
+    // The game's executable is a 32-bit one.
+    std::string problem =
+        DescribePeHeaders(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), cut, 32, image);
     if (problem.empty())
-        problem = CheckEntries(entries, image, table);
-    return problem.empty() ? problem : shown + problem;
+        return {};
+    image = MainImage{};
+    return shown + problem;
 }
 
 RuntimeReadiness ReadRoutineFileBesidePlugin(uint32_t runtime, RuntimeRoutines& table)
@@ -269,19 +331,39 @@ RuntimeReadiness ReadRoutineFileBesidePlugin(uint32_t runtime, RuntimeRoutines& 
     return readiness;
 }
 
+namespace {
+
+// The comment and the lines that say which executable the file is for.
+std::string Heading(uint32_t runtime, const MainImage& image, uintptr_t statedBase)
+{
+    return "; Where Linefold finds the routines it calls in the executable, for runtime " + SectionName(runtime) +
+           ".\n"
+           "; Hexadecimal addresses for the executable loaded at imageBase; imageSize and\n"
+           "; imageStamp name the executable they were written for.\n"
+           "[" + SectionName(runtime) + "]\n"
+           "imageBase = " + Hex(statedBase, image.addressBits / 4) + "\n"
+           "imageSize = " + Hex(image.size, 8) + "\n"
+           "imageStamp = " + Hex(image.stamp, 8) + "\n";
+}
+
+}  // namespace
+
+std::string StartingRoutineFileText(uint32_t runtime, const MainImage& image)
+{
+    std::string text = Heading(runtime, image, image.linkedBase) +
+                       ";\n"
+                       "; Write each entry below as  name = 0xADDRESS  on a line of its own, an\n"
+                       "; address of the executable loaded at imageBase. Nothing is guessed here.\n";
+    for (const RoutineField& field : kRoutineFields)
+        text += "; " + std::string(field.name) + ": " + field.what + "\n";
+    return text;
+}
+
 std::string RoutineFileText(uint32_t runtime, const MainImage& image, const RuntimeRoutines& routines,
                             uintptr_t statedBase)
 {
-    const int digits = 2 * sizeof(uintptr_t);
-    std::string text =
-        "; Where Linefold finds the routines it calls in the executable, for runtime " +
-        SectionName(runtime) + ".\n"
-        "; Hexadecimal addresses for the executable loaded at imageBase; imageSize and\n"
-        "; imageStamp name the executable they were written for.\n"
-        "[" + SectionName(runtime) + "]\n"
-        "imageBase = " + Hex(statedBase, digits) + "\n"
-        "imageSize = " + Hex(image.size, 8) + "\n"
-        "imageStamp = " + Hex(image.stamp, 8) + "\n";
+    const int digits = image.addressBits / 4;
+    std::string text = Heading(runtime, image, statedBase);
     for (const RoutineField& field : kRoutineFields)
         text += std::string(field.name) + " = " +
                 Hex(statedBase + (FieldAddress(routines, field) - image.base), digits) + "\n";

@@ -42,6 +42,9 @@
 #include <string>
 #include <vector>
 
+// The width of this program's addresses.
+constexpr int kAddressBits = 8 * sizeof(uintptr_t);
+
 // The addresses from begin up to, not including, end.
 struct AddressRange {
     uintptr_t begin;
@@ -49,13 +52,17 @@ struct AddressRange {
     bool Holds(uintptr_t address) const { return address >= begin && address < end; }
 };
 
-// The running program's main executable (not the plugin) as it lies in
-// memory: what the routine file is checked against.
+// An executable as it lies in memory: what the routine file is checked
+// against. The plugin describes the running program's main executable (not
+// the plugin); linefold-routines describes an executable on disk as loaded
+// at its linked base (PeImage.h).
 struct MainImage {
     uintptr_t base = 0;        // where its first byte is loaded
     uintptr_t linkedBase = 0;  // where its headers say it was linked to load
     uintptr_t size = 0;
     uint32_t stamp = 0;
+    int addressBits = kAddressBits;  // the width of its addresses, and of the file's values
+
     std::vector<AddressRange> code;      // sections that hold executable code
     std::vector<AddressRange> writable;  // writable data sections
 };
@@ -67,15 +74,33 @@ bool DescribeMainImage(MainImage& image);
 std::string RoutineFileName(uint32_t runtime);
 
 // Reads the file at path for runtime and checks it against image. Fills
-// table and answers the empty text when every check passed; otherwise leaves
-// table alone and answers why not, naming the file and the line or entry.
+// table and answers no problem when every check passed; otherwise leaves
+// table alone and answers every problem found, one line each, naming the
+// file and the line or entry. A fault in the file's form ends the reading,
+// so it is the only problem then; past that, every missing entry and every
+// misplaced address is one.
+std::vector<std::string> CheckRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
+                                          RuntimeRoutines& table);
+
+// The same, answering only the first problem, or the empty text: the one
+// line the plugin logs.
 std::string ReadRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
                             RuntimeRoutines& table);
+
+// Describes the executable file at path, a 32-bit PE image (such as the
+// game's), from its headers alone. Answers the empty text, or why not, in one
+// line naming the file.
+std::string DescribeExecutableFile(const NativePathString& path, MainImage& image);
 
 // The same for the file beside the plugin's own binary and the running
 // executable: what the shipped plugin does when its compiled-in table is
 // incomplete.
 RuntimeReadiness ReadRoutineFileBesidePlugin(uint32_t runtime, RuntimeRoutines& table);
+
+// A routine file to start from for image: the section for runtime with
+// imageBase, imageSize and imageStamp filled in, and a comment for every
+// routine entry saying what it is, for a person to write its address under.
+std::string StartingRoutineFileText(uint32_t runtime, const MainImage& image);
 
 // The text of a routine file that places routines in image, stating
 // statedBase as the base its addresses assume.

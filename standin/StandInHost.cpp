@@ -98,11 +98,31 @@ uint16_t Host::ParameterCountOf(IFunction* function)
     return SlotOf<Count>(function, 5)(function);
 }
 
+bool Host::RunsAtOnce(IFunction* function)
+{
+    using Flag = decltype(FunctionTable::hostFlagB);
+    return SlotOf<Flag>(function, 19)(function);
+}
+
+void Host::KeepOnMainThread()
+{
+    using SetFlag = decltype(FunctionTable::setHostFlagB);
+    for (IFunction* function : registered)
+        SlotOf<SetFlag>(function, 20)(function, false);
+}
+
 Value Host::Call(IFunction* function, std::vector<Value> arguments, bool* answered)
 {
     CallFrame frame(std::move(arguments));
     Value result;
-    bool answer = SlotOf<InvokeOperation>(function, kInvokeSlot)(function, 0, 0, 0, result.Raw(), frame.Frame());
+    bool answer = false;
+    auto invoke = [&] {
+        answer = SlotOf<InvokeOperation>(function, kInvokeSlot)(function, 0, 0, 0, result.Raw(), frame.Frame());
+    };
+    if (mainThread && !RunsAtOnce(function))
+        mainThread->Run(invoke);
+    else
+        invoke();
     if (answered)
         *answered = answer;
     return result;

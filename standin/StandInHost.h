@@ -4,6 +4,7 @@
 // it starts the plugin the way the host does and calls its functions the way
 // the VM does, through the objects' own tables, by slot.
 
+#include "standin/MainThread.h"
 #include "standin/StandInRuntime.h"
 
 #include <string>
@@ -53,10 +54,23 @@ public:
     static std::string NameOf(IFunction* function);
     static uint16_t ParameterCountOf(IFunction* function);
 
+    // Whether the engine may run the function's calls at once on the
+    // calling script's thread (slot 19); without it, with a main thread
+    // modelled, its calls wait for a frame.
+    static bool RunsAtOnce(IFunction* function);
+    // What the engine's registry does for a function it must keep on the
+    // main thread: clears that permission (slot 20) of every registered one.
+    void KeepOnMainThread();
+    // Models the game's main thread from now on (null: none, every call made
+    // at once, on the caller's thread).
+    void UseMainThread(MainThread* main) { mainThread = main; }
+
     // Calls a registered function as the VM does: a frame holding the
     // arguments (and their references) for the call, slot 22 of the object's
     // table, the result value read back. The result holds its string's
-    // reference until the caller is done with it.
+    // reference until the caller is done with it. With a main thread
+    // modelled, a function that may not run at once is called there, and
+    // this waits for it.
     Value Call(IFunction* function, std::vector<Value> arguments, bool* answered = nullptr);
     Value Call(const std::string& name, std::vector<Value> arguments);
 
@@ -76,6 +90,7 @@ private:
     bool registerAnswer = true;
     int hostQueryCalls = 0;
     std::vector<IFunction*> registered;
+    MainThread* mainThread = nullptr;
 };
 
 }  // namespace standin

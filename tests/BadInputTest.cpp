@@ -5,6 +5,8 @@
 #include "functions/OpenFileTable.h"
 #include "functions/ScriptFunctions.h"
 
+#include <algorithm>
+
 using lftest::FileLines;
 using lftest::H;
 using lftest::Next;
@@ -133,27 +135,105 @@ TEST_F(BadInputTest, NulInsideAFileLineEndsTheAnswerButNotTheFile)
     EXPECT_EQ(Next("n.txt"), "next");
 }
 
-#if defined(_WIN32)
-TEST_F(BadInputTest, NamesWindowsCannotHold)
+// Path forms that reach no ordinary file, or a file under a second
+// spelling, are refused on their text on every build, before any file call:
+// every function answers false, each load names the rule, and nothing is
+// created or emptied.
+TEST_F(BadInputTest, PathsThatNameNoOrdinaryFileAreRefusedOnTheirText)
 {
-    for (const char* name : {"a<b.txt", "a>b.txt", "x:y.txt", "a\"b.txt", "a|b.txt", "a?b.txt", "a*b.txt"}) {
+    const char* const network = "a network or device path";
+    const char* const character = "a character that no file name may hold";
+    const char* const colon = "a colon that does not follow a drive letter";
+    const char* const device = "a device name";
+    const char* const trailing = "a name ending in a dot or a space";
+    const struct {
+        const char* path;
+        const char* reason;
+    } cases[] = {
+        {"\\\\server\\share\\f.txt", network}, {"//server/share/f.txt", network},
+        {"/\\server/f.txt", network}, {"\\/server\\f.txt", network},
+        {"\\\\server@SSL@443\\dav\\f.txt", network}, {"\\\\?\\UNC\\server\\share\\f.txt", network},
+        {"\\\\.\\pipe\\p", network}, {"\\\\.\\C:", network},
+        {"\\\\.\\PhysicalDrive0", network}, {"//?/C:/game/tv.txt.", network},
+        {"\\\\?\\GLOBALROOT\\Device", network}, {"\\??\\C:\\f.txt", network},
+        {"a<b.txt", character}, {"a>b.txt", character}, {"a\"b.txt", character},
+        {"a|b.txt", character}, {"a?b.txt", character}, {"a*b.txt", character},
+        {"tab\there.txt", character}, {"line\nfeed.txt", character}, {"\x1f.txt", character},
+        {"ab:c.txt", colon}, {"kept.txt:stream", colon}, {"kept.txt::$DATA", colon},
+        {"x.exe:Zone.Identifier", colon}, {"sub/C:f.txt", colon}, {"1:/f.txt", colon}, {"COM1:", colon},
+        {"CON", device}, {"prn", device}, {"Aux.txt", device}, {"NUL", device}, {"nul.txt", device},
+        {"sub\\nul.txt", device}, {"sub\\CON", device}, {"con/x.txt", device}, {"COM1", device},
+        {"com0", device}, {"COM9.log", device}, {"LPT1", device}, {"lpt0.txt", device},
+        {"COM\xb9", device}, {"LPT\xc2\xb2.txt", device}, {"CONIN$", device}, {"conout$.txt", device},
+        {"NUL .txt", device}, {"Con.a.b", device}, {"AUX.", device},
+        {"kept.txt.", trailing}, {"kept.txt ", trailing}, {"kept.txt. .", trailing},
+        {"dir./f.txt", trailing}, {"dir /f.txt", trailing}, {"...", trailing},
+    };
+    WriteBytes("kept.txt", "kept\r\n");
+    for (const auto& refused : cases) {
         LogCapture log;
-        ExpectNothingLoadsOrAnswers(H(name));
+        ExpectNothingLoadsOrAnswers(H(refused.path));
         Lines lines = log.Lines();
-        ASSERT_EQ(lines.size(), 6u) << name;
-        EXPECT_EQ(lines[1], "  File does not exist! Aborting load.") << name;
-        EXPECT_EQ(lines[3], "  Could not open or create file.") << name;
+        std::string reason = std::string("  Path not allowed: ") + refused.reason + "! Aborting load.";
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), reason), 3) << refused.path;
     }
+    EXPECT_EQ(ReadBytes("kept.txt"), "kept\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
 }
-#else
-TEST_F(BadInputTest, AnyByteButNulAndTheSeparatorsMakesAnOrdinaryName)
+
+// What stays allowed: names near the refused ones, dot segments, paths that
+// leave the folder, absolute paths, and (on POSIX) any other byte.
+TEST_F(BadInputTest, OrdinaryNamesNearTheRefusedOnesStayAllowed)
 {
-    for (const char* name : {"a<b>:\"|?*.txt", "caf\xc3\xa9.txt", "\xff\xfe.txt", "CON", "NUL"}) {
+    fs::create_directory("sub");
+    std::string outside = "../" + folder.filename().string() + "/up.txt";
+    std::string absolute = fs::absolute("abs.txt").string();
+    std::vector<std::string> names = {"a.b.txt", ".hidden", "sub/../ok.txt", "./sub/ok.txt", "CONSOLE.txt", "COM10.txt",
+                                      "LPT.txt", "nul_x.txt", "x.nul", "COMA", " lead.txt", outside, absolute};
+#if !defined(_WIN32)
+    names.insert(names.end(), {"caf\xc3\xa9.txt", "\xff\xfe.txt"});
+#endif
+    for (const std::string& name : names) {
         ASSERT_TRUE(LoadFile(nullptr, H(name), false, false, 1)) << name;
         EXPECT_TRUE(WriteLine(nullptr, H(name), H("x")));
         EXPECT_TRUE(CloseFile(nullptr, H(name)));
         EXPECT_EQ(ReadBytes(name), "x\r\n") << name;
-        EXPECT_TRUE(DeleteAnyFile(nullptr, H(name)));
+        EXPECT_TRUE(ExistsFile(nullptr, H(name))) << name;
+        EXPECT_TRUE(DeleteAnyFile(nullptr, H(name))) << name;
     }
 }
-#endif
+
+// One file under two spellings of its path: the second key gets no stream
+// of its own when either load is for writing, so that no two streams
+// interleave lines or empty each other's; two readers may share it.
+TEST_F(BadInputTest, OneFileUnderTwoKeysGetsNoSecondStreamBesideAWriter)
+{
+    fs::create_directory("sub");
+    const std::string absolute = fs::absolute("sub/a.txt").string();
+    for (const std::string& second : {std::string("./sub/a.txt"), std::string("sub\\a.txt"),
+                                      std::string("sub/../sub/a.txt"), absolute}) {
+        std::string shown = second;
+        std::replace(shown.begin(), shown.end(), '\\', '/');
+        for (bool firstReads : {false, true}) {
+            for (bool secondReads : {false, true}) {
+                WriteBytes("sub/a.txt", "kept\r\n");
+                ASSERT_TRUE(LoadFile(nullptr, H("sub/a.txt"), firstReads, true, 2));
+                LogCapture log;
+                bool shared = firstReads && secondReads;
+                EXPECT_EQ(LoadFile(nullptr, H(second), secondReads, false, 2), shared) << second;
+                if (!shared) {
+                    EXPECT_EQ(log.Lines(), (Lines{"Loading file '" + shown + "'...",
+                                                  "  File already loaded as 'sub/a.txt'! Aborting load."}));
+                }
+                if (!firstReads) {
+                    // Deleting loads the file for reading first: refused too.
+                    EXPECT_FALSE(DeleteAnyFile(nullptr, H(second))) << second;
+                    EXPECT_TRUE(WriteLine(nullptr, H("sub/a.txt"), H("added")));
+                }
+                EXPECT_TRUE(CloseFile(nullptr, H("sub/a.txt")));
+                EXPECT_EQ(CloseFile(nullptr, H(second)), shared);
+                    EXPECT_EQ(ReadBytes("sub/a.txt"), firstReads ? "kept\r\n" : "kept\r\nadded\r\n") << second;
+            }
+        }
+    }
+}

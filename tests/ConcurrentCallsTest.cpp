@@ -7,6 +7,7 @@
 #include <iostream>
 #include <map>
 #include <thread>
+#include <vector>
 
 using lftest::FileLines;
 using lftest::H;
@@ -101,11 +102,11 @@ struct ThreadRecord {
 
 // One thread's calls: its own file, a shared file written by all, a shared
 // file read by all, a file loaded and closed by all in turns, and deletions.
-void RunThread(Calls& calls, int id, ThreadRecord& record)
+void RunThread(Calls& calls, int id, int rounds, ThreadRecord& record)
 {
     std::string own = "own-" + std::to_string(id) + ".txt";
     EXPECT_TRUE(calls.Load(own, false, false, 3 * (id + 1)));
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         std::string line = std::to_string(id) + "-" + std::to_string(round);
         EXPECT_TRUE(calls.Write(own, line));
 
@@ -156,9 +157,34 @@ std::map<std::string, int> Count(const Lines& lines)
     return counts;
 }
 
+// The lines of a file that thread id wrote ("id-round"), in file order.
+Lines WrittenBy(const Lines& file, int id)
+{
+    std::string prefix = std::to_string(id) + "-";
+    Lines lines;
+    for (const std::string& line : file) {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            lines.push_back(line);
+    }
+    return lines;
+}
+
+// Whether a thread was handed the shared input's lines in file order.
+bool InFileOrder(const Lines& read)
+{
+    for (size_t i = 1; i < read.size(); ++i) {
+        if (std::stoi(read[i].substr(6)) <= std::stoi(read[i - 1].substr(6)))
+            return false;
+    }
+    return true;
+}
+
 // Every line answered true reaches its file exactly once, every line of a
 // shared input is handed out exactly once, and nothing crashes or races.
-void RunAllThreads(Calls& calls)
+// Had the calls been made one at a time in some order, each thread would
+// find its own lines in each shared file in the order it wrote them, and be
+// handed the input's lines in file order: so must it now.
+void RunAllThreads(Calls& calls, int rounds = kRounds)
 {
     Lines input;
     for (int i = 0; i < kSharedInputLines; ++i)
@@ -174,7 +200,7 @@ void RunAllThreads(Calls& calls)
     std::vector<ThreadRecord> records(kThreads);
     std::vector<std::thread> threads;
     for (int id = 0; id < kThreads; ++id)
-        threads.emplace_back(RunThread, std::ref(calls), id, std::ref(records[id]));
+        threads.emplace_back(RunThread, std::ref(calls), id, rounds, std::ref(records[id]));
     for (std::thread& thread : threads)
         thread.join();
 
@@ -182,28 +208,61 @@ void RunAllThreads(Calls& calls)
     calls.Bool("CloseFile", "churn.txt");
     while (calls.Bool("HasNextLine", "shared-in.txt"))
         records[0].linesRead.push_back(calls.Next("shared-in.txt"));
+    EXPECT_TRUE(calls.Bool("CloseFile", "shared-in.txt"));
     std::cout << kThreads << " threads made " << calls.count << " calls\n";
 
+    Lines sharedFile = FileLines("shared-out.txt"), churnFile = FileLines("churn.txt");
     Lines sharedWritten, churnWritten, read;
     for (int id = 0; id < kThreads; ++id) {
         Lines own;
-        for (int round = 0; round < kRounds; ++round)
+        for (int round = 0; round < rounds; ++round)
             own.push_back(std::to_string(id) + "-" + std::to_string(round));
         EXPECT_EQ(FileLines("own-" + std::to_string(id) + ".txt"), own) << "thread " << id;
 
         const ThreadRecord& record = records[id];
-        EXPECT_EQ(record.sharedWrites.size(), static_cast<size_t>(kRounds));
+        EXPECT_EQ(record.sharedWrites.size(), static_cast<size_t>(rounds));
+        EXPECT_EQ(WrittenBy(sharedFile, id), record.sharedWrites) << "thread " << id;
+        EXPECT_EQ(WrittenBy(churnFile, id), record.churnWrites) << "thread " << id;
+        EXPECT_TRUE(InFileOrder(record.linesRead)) << "thread " << id;
         sharedWritten.insert(sharedWritten.end(), record.sharedWrites.begin(), record.sharedWrites.end());
         churnWritten.insert(churnWritten.end(), record.churnWrites.begin(), record.churnWrites.end());
         read.insert(read.end(), record.linesRead.begin(), record.linesRead.end());
     }
-    EXPECT_EQ(Count(FileLines("shared-out.txt")), Count(sharedWritten));
-    EXPECT_EQ(Count(FileLines("churn.txt")), Count(churnWritten));
+    EXPECT_EQ(Count(sharedFile), Count(sharedWritten));
+    EXPECT_EQ(Count(churnFile), Count(churnWritten));
     EXPECT_FALSE(churnWritten.empty());
     EXPECT_EQ(Count(read), Count(input));
 }
 
 using ConcurrentCallsTest = lftest::ScriptTest;
+
+// The plugin started on the stand-in host, with the game's main thread
+// modelled: a thread of the test ticks whenever a call waits for a frame.
+class FramedHost {
+public:
+    FramedHost()
+    {
+        PluginInfoRecord info{};
+        EXPECT_TRUE(host.Query(info));
+        host.Load();
+        host.Register();
+        host.UseMainThread(&main);
+        ticking = std::thread([this] {
+            while (main.AwaitCalls())
+                main.Tick();
+        });
+    }
+    ~FramedHost()
+    {
+        main.Stop();
+        ticking.join();
+    }
+    standin::Host host;
+    standin::MainThread main;
+
+private:
+    std::thread ticking;
+};
 
 }  // namespace
 
@@ -213,13 +272,60 @@ TEST_F(ConcurrentCallsTest, AllElevenFunctionsFromSeveralThreads)
     RunAllThreads(calls);
 }
 
+// As in the game: the plugin lets every call run at once, so the script
+// threads call it concurrently and the main thread makes none of them. Every
+// text the calls handed over or got back has been given back at the end.
 TEST_F(ConcurrentCallsTest, AllElevenFunctionObjectsFromSeveralThreads)
+{
+    FramedHost framed;
+    standin::StringCounts strings = standin::Strings();
+    ObjectCalls calls(framed.host);
+    RunAllThreads(calls);
+    EXPECT_EQ(framed.main.Totals().callsServed, 0u);
+    EXPECT_EQ(standin::Strings(), strings);
+}
+
+// Kept on the main thread, every call waits for a frame and is made there,
+// and the results are the same.
+TEST_F(ConcurrentCallsTest, FrameBoundFunctionObjectsFromSeveralThreads)
+{
+    FramedHost framed;
+    framed.host.KeepOnMainThread();
+    standin::StringCounts strings = standin::Strings();
+    ObjectCalls calls(framed.host);
+    RunAllThreads(calls, kRounds / 5);
+    EXPECT_EQ(framed.main.Totals().callsServed, static_cast<uint64_t>(calls.count));
+    EXPECT_EQ(standin::Strings(), strings);
+}
+
+// A frame-bound call is made only when the main thread's next frame comes,
+// on that thread; one the function lets run at once needs no frame.
+TEST_F(ConcurrentCallsTest, AFrameBoundCallWaitsForTheNextFrameAndIsMadeInIt)
 {
     standin::Host host;
     PluginInfoRecord info{};
     ASSERT_TRUE(host.Query(info));
     host.Load();
     host.Register();
-    ObjectCalls calls(host);
-    RunAllThreads(calls);
+    standin::MainThread main;
+    host.UseMainThread(&main);
+    ASSERT_TRUE(host.Call("LoadFile", {standin::StringValue("a.txt"), standin::BoolValue(false),
+                                       standin::BoolValue(false), standin::IntValue(1)})
+                    .data.boolean);
+    EXPECT_EQ(main.Totals().callsServed, 0u);
+
+    host.KeepOnMainThread();
+    for (IFunction* function : host.Registered())
+        EXPECT_FALSE(standin::Host::RunsAtOnce(function));
+    bool closed = false;
+    std::thread script([&] { closed = host.Call("CloseFile", {standin::StringValue("a.txt")}).data.boolean; });
+    ASSERT_TRUE(main.AwaitCalls(1));
+    EXPECT_TRUE(IsLoaded(nullptr, H("a.txt"))) << "made before its frame";
+    EXPECT_EQ(main.Tick(), 1u);
+    EXPECT_FALSE(IsLoaded(nullptr, H("a.txt"))) << "not made in the frame, on the ticking thread";
+    script.join();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(main.Tick(), 0u);
+    EXPECT_EQ(main.Totals().frames, 2u);
+    EXPECT_EQ(main.Totals().callsServed, 1u);
 }

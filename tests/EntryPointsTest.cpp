@@ -50,6 +50,7 @@ TEST_F(EntryPointsTest, NormalStartRegistersTheElevenFunctionsAndLogsThreeLines)
         auto* object = static_cast<NativeFunction*>(function);
         EXPECT_STREQ(TextOf(object->handle2), "Linefold");
         EXPECT_EQ(object->hostFlagA, 1) << "registered as a global function";
+        EXPECT_TRUE(Host::RunsAtOnce(function)) << names.back() << " would wait for the game's frame";
         bool isNextLine = names.back() == "NextLine";
         EXPECT_EQ(object->resultType, isNextLine ? ScriptValue::kString : ScriptValue::kBool);
         EXPECT_EQ(Host::ParameterCountOf(function),

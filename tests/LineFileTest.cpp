@@ -127,25 +127,27 @@ TEST_F(LineFileTest, RemoveOnlyAfterCloseAndQuietWhenTheFileIsGone)
 #if !defined(_WIN32)
 TEST_F(LineFileTest, FullDiskMakesCloseFailWithItsReason)
 {
-    auto file = OpenFile(false, false, 2, "/dev/full");
+    lftest::FullFile full("full.txt");
+    auto file = OpenFile(false, true, 2, "full.txt");
     ASSERT_TRUE(file->good);
     Write(*file, "cannot be stored");
     LogCapture log;
     EXPECT_FALSE(file->Close());
     EXPECT_FALSE(file->good);
-    EXPECT_EQ(log.Lines(), (Lines{"  Error closing file:", "  No space left on device", ""}));
+    EXPECT_EQ(log.Lines(), (Lines{"  Error closing file:", "  File too large", ""}));
 }
 
 TEST_F(LineFileTest, FullDiskFailsTheBlockThatCannotBeWritten)
 {
-    auto file = OpenFile(false, false, 1000, "/dev/full");
+    lftest::FullFile full("full.txt");
+    auto file = OpenFile(false, true, 1000, "full.txt");
     LogCapture log;
     for (int i = 0; i < 1001; ++i)
         Write(*file, std::string(100, 'x'));
     EXPECT_FALSE(file->good);
     EXPECT_GE(file->cursor, 0);
     EXPECT_LT(file->cursor, file->bufferSize);
-    EXPECT_EQ(log.Lines(), (Lines{"  Error writing file:", "  No space left on device", ""}));
+    EXPECT_EQ(log.Lines(), (Lines{"  Error writing file:", "  File too large", ""}));
 }
 
 TEST_F(LineFileTest, ReadErrorIsNotTakenForTheEndOfTheFile)
@@ -210,7 +212,8 @@ TEST_F(LineFileTest, RemoveIsQuietForANameNoFileCanHave)
     auto file = OpenFile(true, false, 1, "bad<name>.txt");
     EXPECT_FALSE(file->good);
     EXPECT_FALSE(file->Remove());
-    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'bad<name>.txt'...", "  File does not exist! Aborting load."}));
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'bad<name>.txt'...",
+                                  "  Path not allowed: a character that no file name may hold! Aborting load."}));
 }
 
 TEST_F(LineFileTest, NonAsciiPathsAreTakenInTheAnsiCodePage)

@@ -1,6 +1,6 @@
 // The built plugin library itself, loaded as the host loads it from a folder
 // of its own, with a routine file beside it that places this program's
-// stand-in routines. Its compiled-in table is incomplete, so it runs on the
+// stand-in routines (each way to spoil it: support/RoutineFileCases.h). Its compiled-in table is incomplete, so it runs on the
 // file or refuses the game.
 //
 // A library once loaded leaves its debug log open after it is unloaded (on
@@ -11,6 +11,7 @@
 #include "plugin/PluginMain.h"
 #include "plugin/RoutineFile.h"
 #include "standin/PluginLibrary.h"
+#include "support/RoutineFileCases.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -76,13 +77,6 @@ std::string Shown(std::string path)
     return path;
 }
 
-std::string Hex(uint64_t value, int digits = 2 * sizeof(uintptr_t))
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
-    return text;
-}
-
 // A copy of the built library in a fresh folder, and its routine file there.
 struct LibraryCopy {
     explicit LibraryCopy(const std::string& name)
@@ -102,175 +96,15 @@ struct LibraryCopy {
     fs::path folder;
 };
 
-// The routine file written for this program, line by line, to be spoilt.
-class FileText {
-public:
-    FileText()
-    {
-        DescribeMainImage(image);
-        std::istringstream text(RoutineFileText(kSupportedRuntime, image, Routines(), image.linkedBase));
-        for (std::string line; std::getline(text, line);)
-            lines.push_back(line);
-    }
-    // The number of the line that gives name.
-    size_t Line(const std::string& name) const
-    {
-        for (size_t i = 0; i < lines.size(); ++i) {
-            if (lines[i].rfind(name + " = ", 0) == 0)
-                return i + 1;
-        }
-        ADD_FAILURE() << "no line for " << name;
-        return 0;
-    }
-    std::string At(const std::string& name) const { return "line " + std::to_string(Line(name)) + ": "; }
-    std::string Value(const std::string& name) const { return lines[Line(name) - 1].substr(name.size() + 3); }
-    void Set(const std::string& name, const std::string& value) { lines[Line(name) - 1] = name + " = " + value; }
-    // The address of something in this program as the file states it.
-    std::string Stated(const void* address) const
-    {
-        return Hex(image.linkedBase + (reinterpret_cast<uintptr_t>(address) - image.base));
-    }
-    std::string Text() const
-    {
-        std::string text;
-        for (const std::string& line : lines)
-            text += line + "\n";
-        return text;
-    }
-
-    MainImage image;
-    Lines lines;
-};
-
 const char kReadOnlyText[] = "read-only data";
 
-// One way to spoil the file: changes it and answers the reason the log gives
-// after the file's name.
-struct Refusal {
-    const char* what;
-    std::string (*spoil)(FileText& file);
-};
-
-const Refusal kRefusals[] = {
-    {"a section for another runtime only",
-     [](FileText& file) {
-         for (std::string& line : file.lines) {
-             if (line == "[09200000]")
-                 line = "[09200001]";
-         }
-         return std::string("no section [09200000] for this runtime");
-     }},
-    {"an entry missing",
-     [](FileText& file) {
-         file.lines.erase(file.lines.begin() + static_cast<long>(file.Line("heapFree")) - 1);
-         return std::string("'heapFree' missing");
-     }},
-    {"an entry named twice (names ignore case)",
-     [](FileText& file) {
-         file.lines.push_back("HeapFree = " + file.Value("heapFree"));
-         return "line " + std::to_string(file.lines.size()) + ": 'heapFree': given a second time (first on line " +
-                std::to_string(file.Line("heapFree")) + ")";
-     }},
-    {"an unknown entry",
-     [](FileText& file) {
-         file.lines.push_back("heapFreed = " + file.Value("heapFree"));
-         return "line " + std::to_string(file.lines.size()) + ": unknown entry 'heapFreed'";
-     }},
-    {"a value that is not a hexadecimal number",
-     [](FileText& file) {
-         file.Set("heapFree", "0x12G4");
-         return file.At("heapFree") + "'heapFree': '0x12G4' is not a hexadecimal number";
-     }},
-    {"a value too large for an address",
-     [](FileText& file) {
-         std::string value = "0x1" + std::string(2 * sizeof(uintptr_t), '0');
-         file.Set("heapFree", value);
-         return file.At("heapFree") + "'heapFree': " + value + " does not fit in " +
-                std::to_string(8 * sizeof(uintptr_t)) + " bits";
-     }},
-    {"junk after a value",
-     [](FileText& file) {
-         file.Set("heapFree", file.Value("heapFree") + " ; the heap's free");
-         return file.At("heapFree") + "'heapFree': junk after the value: '; the heap's free'";
-     }},
-    {"junk after the section name",
-     [](FileText& file) {
-         size_t line = file.Line("imageBase") - 1;
-         file.lines[line - 1] += " x";
-         return "line " + std::to_string(line) + ": junk after the section name: 'x'";
-     }},
-    {"an over-long line",
-     [](FileText& file) {
-         file.lines.insert(file.lines.begin(), ";" + std::string(256, '-'));
-         return std::string("line 1: longer than 256 characters");
-     }},
-    {"an entry before the first section",
-     [](FileText& file) {
-         file.lines.insert(file.lines.begin(), "imageBase = 0");
-         return std::string("line 1: an entry before the first [section]");
-     }},
-    {"a line that is no entry",
-     [](FileText& file) {
-         file.lines.push_back("heapFree " + file.Value("heapFree"));
-         return "line " + std::to_string(file.lines.size()) +
-                ": neither a [section], a name = value entry nor a comment";
-     }},
-    {"the runtime's section twice",
-     [](FileText& file) {
-         file.lines.push_back("[09200000]");
-         return "line " + std::to_string(file.lines.size()) + ": section [09200000] a second time";
-     }},
-    {"another executable's size",
-     [](FileText& file) {
-         file.Set("imageSize", Hex(file.image.size + 0x1000, 8));
-         return file.At("imageSize") + "written for another executable: imageSize " + Hex(file.image.size + 0x1000, 8) +
-                ", this one's is " + Hex(file.image.size, 8);
-     }},
-    {"another executable's stamp",
-     [](FileText& file) {
-         uint32_t stamp = file.image.stamp ^ 1;
-         file.Set("imageStamp", Hex(stamp, 8));
-         return file.At("imageStamp") + "written for another executable: imageStamp " + Hex(stamp, 8) +
-                ", this one's is " + Hex(file.image.stamp, 8);
-     }},
-    // Every entry passes but one.
-    {"a routine one past the end of the executable",
-     [](FileText& file) {
-         std::string end = Hex(file.image.linkedBase + file.image.size);
-         file.Set("valueReset", end);
-         return file.At("valueReset") + "'valueReset' = " + end + " lies outside the executable";
-     }},
-    {"a routine just before the executable",
-     [](FileText& file) {
-         std::string before = Hex(file.image.linkedBase - 1);
-         file.Set("heapAllocate", before);
-         return file.At("heapAllocate") + "'heapAllocate' = " + before + " lies outside the executable";
-     }},
-    {"a routine in data",
-     [](FileText& file) {
-         std::string data = file.Value("gameHeap");
-         file.Set("handleSet", data);
-         return file.At("handleSet") + "'handleSet' = " + data + " lies outside the executable's code";
-     }},
-    {"the heap object in code",
-     [](FileText& file) {
-         std::string code = file.Value("heapAllocate");
-         file.Set("gameHeap", code);
-         return file.At("gameHeap") + "'gameHeap' = " + code + " lies outside the executable's writable data";
-     }},
-    {"the heap object in read-only data",
-     [](FileText& file) {
-         std::string readOnly = file.Stated(kReadOnlyText);
-         file.Set("gameHeap", readOnly);
-         return file.At("gameHeap") + "'gameHeap' = " + readOnly + " lies outside the executable's writable data";
-     }},
-    {"a file too large",
-     [](FileText& file) {
-         for (int i = 0; i < 300; ++i)
-             file.lines.push_back(";" + std::string(250, '-'));
-         return std::string("larger than 65536 bytes");
-     }},
-};
+// The routine file written for this program, to be spoilt.
+FileText ThisProgramsFile()
+{
+    MainImage image;
+    DescribeMainImage(image);
+    return FileText(image, Routines(), image.linkedBase + (reinterpret_cast<uintptr_t>(kReadOnlyText) - image.base));
+}
 
 class PluginLibraryTest : public ::testing::Test {
 protected:
@@ -333,7 +167,7 @@ TEST_F(PluginLibraryTest, EachFaultOfTheRoutineFileRefusesTheGameWithOneLine)
 {
     for (const Refusal& refusal : kRefusals) {
         SCOPED_TRACE(refusal.what);
-        FileText file;
+        FileText file = ThisProgramsFile();
         std::string reason = refusal.spoil(file);
         WriteFile(file.Text());
         EXPECT_FALSE(Query());
@@ -355,6 +189,8 @@ TEST_F(PluginLibraryTest, RunsOnTheRoutinesOfItsFileThroughItsOwnCopyOfTheFuncti
                                      "routine table for runtime 09200000 read from " + Shown(shared->RoutineFile()),
                                      "Linefold loaded", "Register Succeeded"}));
         ASSERT_EQ(host.Registered().size(), 11u);
+        for (IFunction* function : host.Registered())
+            EXPECT_TRUE(Host::RunsAtOnce(function)) << Host::NameOf(function);
         size_t resets = ValueResets();
         EXPECT_TRUE(host.Call("LoadFile", {StringValue(path), BoolValue(false), BoolValue(false), IntValue(4)})
                         .data.boolean);

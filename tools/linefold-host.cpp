@@ -3,12 +3,20 @@
 // registry) on the stand-in runtime, then runs script calls, one per line,
 // from a file or standard input, and prints each call's result.
 //
-//   linefold-host [--plugin PATH] [--runtime-version HEX] [--editor] [--show-log] [FILE]
+//   linefold-host [--plugin PATH] [--runtime-version HEX] [--editor] [--show-log]
+//                 [--frame-rate HZ [--frame-bound]] [FILE]
 //
 // With --plugin it loads the plugin's own binary, as the extender does, and
 // writes the routine file of its stand-in runtime beside it, so that every
 // call goes through the binary's function objects to this program's routines.
 // Without it, the plugin code linked into this program runs.
+//
+// With --frame-rate it models the game's main thread, ticking HZ times a
+// second: a call to a function whose slot 19 answers false waits for the
+// next tick and is made on that thread, as the script engine does; the
+// others are made at once on this program's thread, the script's.
+// --frame-bound clears that flag of every function through slot 20 after
+// registration, as for a plugin that does not set it.
 //
 // A line is a function name and its arguments:  LoadFile data.txt true false 3.9
 //   "..."              a string; escapes \" \\ \n \r \t \xHH
@@ -31,14 +39,18 @@
 #include "standin/StandInHost.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -236,7 +248,8 @@ std::string Shown(const standin::Value& result)
     }
 }
 
-const char* const kUsage = "usage: %s [--plugin PATH] [--runtime-version HEX] [--editor] [--show-log] [FILE]\n";
+const char* const kUsage = "usage: %s [--plugin PATH] [--runtime-version HEX] [--editor] [--show-log]\n"
+                          "                     [--frame-rate HZ [--frame-bound]] [FILE]\n";
 
 int Usage()
 {
@@ -251,10 +264,65 @@ int Help()
                 "  --runtime-version HEX  the runtime version to report to the plugin (default 09200000)\n"
                 "  --editor               report the editor instead of the game\n"
                 "  --show-log             name the plugin's debug log on standard error at the end\n"
+                "  --frame-rate HZ        model the game's main thread, ticking HZ times a second: a call to a\n"
+                "                         function that may not run at once (slot 19 false) waits for the next\n"
+                "                         tick and is made there; the others at once, on the script's thread.\n"
+                "                         A model of the engine: it assumes one frame serves every call handed\n"
+                "                         over before it began, and a script waits for its call to be served\n"
+                "  --frame-bound          clear that permission of every function after registration (slot 20),\n"
+                "                         as for a plugin that does not set it; needs --frame-rate\n"
                 "  --help                 print this help and exit\n"
                 "  FILE                   the script calls, one per line (default: standard input)\n");
     return 0;
 }
+
+// The game's main thread, ticking rate times a second on a timer.
+class FrameClock {
+public:
+    explicit FrameClock(double rate)
+        : period(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+              std::chrono::duration<double>(1.0 / rate))),
+          ticking([this] { Run(); })
+    {
+    }
+    ~FrameClock() { Stop(); }
+    FrameClock(const FrameClock&) = delete;
+    FrameClock& operator=(const FrameClock&) = delete;
+
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        if (ticking.joinable())
+            ticking.join();
+    }
+
+    standin::MainThread main;
+
+private:
+    void Run()
+    {
+        auto next = std::chrono::steady_clock::now();
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            next += period;
+            if (wake.wait_until(lock, next, [this] { return stopping; }))
+                return;
+            lock.unlock();
+            main.Tick();
+            lock.lock();
+        }
+    }
+
+    const std::chrono::steady_clock::duration period;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    std::thread ticking;  // last: it starts at once
+};
 
 }  // namespace
 
@@ -265,6 +333,8 @@ int main(int argc, char** argv)
     bool showLog = false;
     const char* inputPath = nullptr;
     const char* pluginPath = nullptr;
+    double frameRate = 0;
+    bool frameBound = false;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--help") {
@@ -281,6 +351,14 @@ int main(int argc, char** argv)
             editor = true;
         } else if (option == "--show-log") {
             showLog = true;
+        } else if (option == "--frame-rate" && i + 1 < argc) {
+            char* end = nullptr;
+            double rate = std::strtod(argv[++i], &end);
+            if (!*argv[i] || *end || !(rate > 0 && rate <= 1e6))
+                return Usage();
+            frameRate = rate;
+        } else if (option == "--frame-bound") {
+            frameBound = true;
         } else if (option.size() > 1 && option[0] == '-') {
             return Usage();
         } else if (!inputPath) {
@@ -288,6 +366,11 @@ int main(int argc, char** argv)
         } else {
             return Usage();
         }
+    }
+
+    if (frameBound && frameRate == 0) {
+        std::fprintf(stderr, "%s: --frame-bound needs --frame-rate\n", kProgram);
+        return 2;
     }
 
     std::ifstream file;
@@ -330,6 +413,14 @@ int main(int argc, char** argv)
     }
     host.Load();
     host.Register();
+    std::unique_ptr<FrameClock> frames;
+    if (frameRate > 0) {
+        if (frameBound)
+            host.KeepOnMainThread();
+        frames = std::make_unique<FrameClock>(frameRate);
+        host.UseMainThread(&frames->main);
+    }
+    size_t calls = 0;
 
     bool malformed = false;
     std::vector<standin::Value> scriptTexts;
@@ -364,6 +455,18 @@ int main(int argc, char** argv)
         scriptTexts.insert(scriptTexts.end(), arguments.begin(), arguments.end());
         std::printf("%s\n", Shown(host.Call(object, std::move(arguments))).c_str());
         std::fflush(stdout);
+        ++calls;
+    }
+
+    if (frames) {
+        frames->Stop();
+        host.UseMainThread(nullptr);
+        standin::MainThread::Statistics totals = frames->main.Totals();
+        std::string served = std::to_string(totals.callsServed) + " of " + std::to_string(calls);
+        std::fprintf(stderr, "%s: %s calls made on the main thread, in %s frames at %g a second "
+                             "(the longest frame spent %.3f ms in calls)\n",
+                     kProgram, served.c_str(), std::to_string(totals.frames).c_str(), frameRate,
+                     std::chrono::duration<double, std::milli>(totals.longestFrameWork).count());
     }
 
     if (showLog)

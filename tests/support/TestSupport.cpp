@@ -3,11 +3,16 @@
 #include "common/IDebugLog.h"
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 namespace lftest {
 
@@ -109,6 +114,33 @@ LogCapture::LogCapture() : path(IDebugLog::OpenPath())
     if (error)
         start = 0;
 }
+
+#if !defined(_WIN32)
+FullFile::FullFile(const fs::path& path)
+{
+    std::string log = IDebugLog::OpenPath();
+    std::error_code error;
+    std::uintmax_t logSize = log.empty() ? 0 : fs::file_size(log, error);
+    std::uint64_t bytes = (error ? 0 : logSize) + 256 * 1024;
+    WriteBytes(path, std::string(bytes, 'x'));
+    // Past the limit the system would stop the process; the write fails instead.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    previousLimit = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+FullFile::~FullFile()
+{
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = previousLimit;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_DFL);
+}
+#endif
 
 std::string LogCapture::Bytes() const
 {

@@ -39,6 +39,23 @@ private:
     std::uintmax_t start = 0;
 };
 
+#if !defined(_WIN32)
+// While it lives, the file at path (made anew) is full, as on a full disk:
+// it holds as many bytes as a file of the process may then hold, and a write
+// that adds to it fails with "File too large". Other files may grow as far,
+// which leaves the debug log room for a test's lines.
+class FullFile {
+public:
+    explicit FullFile(const fs::path& path);
+    ~FullFile();
+    FullFile(const FullFile&) = delete;
+    FullFile& operator=(const FullFile&) = delete;
+
+private:
+    std::uint64_t previousLimit = 0;
+};
+#endif
+
 // A test in a fresh empty folder of its own, which is the current directory
 // while the test runs; relative paths in the test land there.
 class FolderTest : public ::testing::Test {
