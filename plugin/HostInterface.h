@@ -8,9 +8,11 @@
 #include <cstdint>
 
 // Routines of the game runtime are member functions there, called with the
-// Microsoft thiscall convention of 32-bit Windows; elsewhere the attribute has
-// no meaning and is left out.
-#if defined(_WIN32) && defined(__i386__)
+// thiscall convention of 32-bit x86 (the object in ECX, the callee pops the
+// arguments). GCC gives i386 Linux the same convention, so the 32-bit Linux
+// build runs these tables as the game calls them; on 64-bit targets there is
+// one convention and the attribute is left out.
+#if defined(__i386__)
 #define LINEFOLD_THISCALL __attribute__((thiscall))
 #else
 #define LINEFOLD_THISCALL
@@ -87,7 +89,7 @@ struct ScriptCallFrame {
     ScriptStack* stack;
 };
 
-#if defined(_WIN32) && defined(__i386__)
+#if defined(__i386__)
 static_assert(sizeof(StringCache::Ref) == 4, "a handle is one word");
 static_assert(sizeof(ScriptValue) == 8, "type code and 32 bits of data");
 static_assert(offsetof(ScriptValue, data) == 4, "data follows the type code");

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(_WIN32) && defined(__i386__)
+#if defined(__i386__)
 // The host reads these fields by offset. The classes are plain records that
 // only look non-standard-layout to the compiler because they inherit.
 #pragma GCC diagnostic push

@@ -2,6 +2,7 @@
 
 #include "plugin/PeImage.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -79,6 +80,8 @@ size_t EntryNamed(std::string_view name)
 std::string Hex(uint64_t value, int digits)
 {
     char text[32];
+    // At most 16 digits: the bound also tells the compiler the text fits.
+    digits = std::min(std::max(digits, 1), 16);
     std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
     return text;
 }

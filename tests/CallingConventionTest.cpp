@@ -1,11 +1,12 @@
 // The conventions the game calls the plugin with, and calls the game with,
 // checked apart from the declarations the plugin and the stand-in share: a
 // wrong convention in a shared declaration would otherwise be tested against
-// itself and pass. They only mean something on 32-bit Windows, where
-// thiscall and cdecl differ; elsewhere there is one convention.
+// itself and pass. They only mean something on 32-bit x86 (Windows, and
+// Linux, where GCC gives thiscall the same meaning), where thiscall and cdecl
+// differ; on 64-bit targets there is one convention.
 #include "support/TestSupport.h"
 
-#if defined(_WIN32) && defined(__i386__)
+#if defined(__i386__)
 
 #include "functions/ScriptFunctions.h"
 #include "plugin/NativeFunction.h"

@@ -9,8 +9,8 @@
 # ending in "..." matches any line that starts with the text before it) and
 # N.code (exit code, 0 when missing).
 #
-#   cmake -DHOST=<program> -DPLUGIN=<library> -DEMULATOR=<runner or empty> -DWORK=<folder>
-#         -P RunHostCases.cmake
+#   cmake -DHOST=<program> -DPLUGIN=<library> -DEMULATOR=<runner or empty>
+#         -DWINDOWS=<true for a Windows build> -DWORK=<folder> -P RunHostCases.cmake
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -81,10 +81,10 @@ foreach(case_dir ${case_dirs})
       file(STRINGS ${case_dir}/${step}.args args_line)
       separate_arguments(args UNIX_COMMAND "${args_line}")
     endif()
-    # Natively the documents folder is $HOME/Documents: keep the log there.
+    # On Linux the documents folder is $HOME/Documents: keep the log there.
     # Under Wine, HOME also places the Wine prefix, so it stays as it is.
     set(environment)
-    if(NOT EMULATOR)
+    if(NOT WINDOWS)
       set(environment ${CMAKE_COMMAND} -E env HOME=${work}/home)
     endif()
     if(stdin_file)

@@ -2,9 +2,11 @@
 # nothing written, the compilation time from SOURCE_DATE_EPOCH else a fixed
 # one, the same bytes every time, and --dump stopping at a cut file.
 #
-#   cmake -DPEX=<program> -DSOURCE=<a .psc that compiles> -DWORK=<folder> -P RunPexTool.cmake
+#   cmake -DPEX=<program> -DEMULATOR=<runner or empty> -DSOURCE=<a .psc that compiles> -DWORK=<folder>
+#         -P RunPexTool.cmake
 
 cmake_minimum_required(VERSION 3.25)
+set(PEX ${EMULATOR} ${PEX})
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 

@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
 std::string RoutineHex(uint64_t value, int digits)
 {
     char text[32];
+    // At most 16 digits: the bound also tells the compiler the text fits.
+    digits = std::min(std::max(digits, 1), 16);
     std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
     return text;
 }
