@@ -18,14 +18,21 @@ std::unique_ptr<LineWindow> AllocateWindow(int32_t count)
     return std::unique_ptr<LineWindow>(new (std::nothrow) std::string[slots]);
 }
 
-// A path that could not be converted is still shown, as the script gave it.
-std::string ShownAsGiven(std::string text)
+// A path that could not be used is still shown, as the script gave it, but
+// with its control bytes written as \xNN: a line feed in a script's path must
+// not put a line of its own making into the log.
+std::string ShownAsGiven(const std::string& text)
 {
-    for (char& c : text) {
-        if (c == '\\')
-            c = '/';
+    static const char digits[] = "0123456789ABCDEF";
+    std::string shown;
+    for (char c : text) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20)
+            shown += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+        else
+            shown += c == '\\' ? '/' : c;
     }
-    return text;
+    return shown;
 }
 
 }  // namespace
@@ -73,7 +80,7 @@ void LineFile::Load(const std::string& pathString, const LoadedElsewhere& loaded
         }
         if (const char* refusal = PathRefusal(pathString)) {
             good = false;
-            LogMessage("Loading file '%s'...", filePath.Generic().c_str());
+            LogMessage("Loading file '%s'...", ShownAsGiven(pathString).c_str());
             LogMessage("  Path not allowed: %s! Aborting load.", refusal);
             return;
         }

@@ -176,6 +176,9 @@ TEST_F(BadInputTest, PathsThatNameNoOrdinaryFileAreRefusedOnTheirText)
         Lines lines = log.Lines();
         std::string reason = std::string("  Path not allowed: ") + refused.reason + "! Aborting load.";
         EXPECT_EQ(std::count(lines.begin(), lines.end(), reason), 3) << refused.path;
+        // A path's control bytes are shown escaped, never as lines of its own.
+        for (const std::string& line : lines)
+            EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) { return c >= 0 && c < 0x20; })) << line;
     }
     EXPECT_EQ(ReadBytes("kept.txt"), "kept\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
