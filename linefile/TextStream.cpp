@@ -116,10 +116,11 @@ bool TextOutput::Open(const FilePath& path, bool append)
 
 bool TextOutput::Empty()
 {
+    if (!file || failed)
+        return false;
     int error = 0;
-    if (!file || failed || !textmode::Empty(file, error)) {
-        if (file && !failed)
-            Fail(error);
+    if (!textmode::Empty(file, error)) {
+        Fail(error);
         return false;
     }
     return true;
