@@ -10,59 +10,115 @@ OpenFileTable& TheOpenFileTable() { return openFileTable; }
 
 OpenFileTable::~OpenFileTable() { CloseForUnload(); }
 
-LineFile* OpenFileTable::Find(const std::string& key) const
+std::shared_ptr<OpenFile> OpenFileTable::Find(const char* key)
 {
-    auto entry = entries.find(key);
-    return entry == entries.end() ? nullptr : entry->second.get();
-}
-
-LineFile* OpenFileTable::Find(const char* key)
-{
+    LockGuard guard(lock);
     // Keys are made from such texts, so they hold no NUL of their own:
     // one strcmp decides, where == would measure the text first.
     if (lastFound && std::strcmp(lastFound->first.c_str(), key) == 0)
-        return lastFound->second.get();
+        return lastFound->second.file;
     lookupKey.assign(key);
     auto entry = entries.find(lookupKey);
     if (entry == entries.end())
         return nullptr;
     lastFound = &*entry;
-    return entry->second.get();
+    return entry->second.file;
 }
 
-void OpenFileTable::Add(const std::string& key, std::unique_ptr<LineFile> file)
+std::shared_ptr<OpenFile> OpenFileTable::FindOrAdd(const std::string& key, bool readOnly, bool append,
+                                                   int32_t bufferSize, bool& added)
 {
-    entries.emplace(key, std::move(file));
-}
-
-const std::string* OpenFileTable::LoadedAs(const FileIdentity& identity, bool readOnly) const
-{
-    for (const auto& entry : entries) {
-        if (entry.second->identity == identity && (!readOnly || !entry.second->readOnly))
-            return &entry.first;
+    added = false;
+    if (std::shared_ptr<OpenFile> found = Find(key))
+        return found;
+    // Locked before the table's lock is taken, as the lock order says; nobody
+    // else can see the new file yet, so this never waits.
+    auto file = std::make_shared<OpenFile>(readOnly, append, bufferSize);
+    file->file.lock.Enter();
+    LockGuard guard(lock);
+    auto found = entries.find(key);
+    if (found != entries.end()) {
+        // Another thread added the key meanwhile.
+        file->file.lock.Leave();
+        return found->second.file;
     }
-    return nullptr;
+    Entry entry;
+    entry.file = file;
+    try {
+        entries.emplace(key, std::move(entry));
+    } catch (...) {
+        file->file.lock.Leave();
+        throw;
+    }
+    added = true;
+    return file;
 }
 
-void OpenFileTable::Remove(const std::string& key)
+std::optional<std::string> OpenFileTable::Register(const OpenFile& file, const FileIdentity& identity, bool readOnly)
 {
-    lastFound = nullptr;
-    entries.erase(key);
+    LockGuard guard(lock);
+    Entry* own = nullptr;
+    for (auto& entry : entries) {
+        if (entry.second.file.get() == &file)
+            own = &entry.second;
+        else if (entry.second.registered && entry.second.identity == identity &&
+                 (!readOnly || !entry.second.readOnly))
+            return entry.first;
+    }
+    if (own) {
+        own->registered = true;
+        own->identity = identity;
+        own->readOnly = readOnly;
+    }
+    return std::nullopt;
+}
+
+void OpenFileTable::Unregister(const std::string& key, const OpenFile& file)
+{
+    LockGuard guard(lock);
+    auto entry = entries.find(key);
+    if (entry != entries.end() && entry->second.file.get() == &file)
+        entry->second.registered = false;
+}
+
+void OpenFileTable::Remove(const std::string& key, const OpenFile& file)
+{
+    LockGuard guard(lock);
+    auto entry = entries.find(key);
+    if (entry != entries.end() && entry->second.file.get() == &file) {
+        lastFound = nullptr;
+        // The caller still holds a reference: the file is not destroyed here.
+        entries.erase(entry);
+    }
+}
+
+size_t OpenFileTable::Size()
+{
+    LockGuard guard(lock);
+    return entries.size();
 }
 
 void OpenFileTable::CloseForUnload() noexcept
 {
-    if (!callLock.TryEnter())
+    if (!lock.TryEnter())
         return;
-    try {
-        for (auto& entry : entries) {
-            if (!entry.second->readOnly)
-                entry.second->Close();
+    lastFound = nullptr;
+    for (auto entry = entries.begin(); entry != entries.end();) {
+        OpenFile& open = *entry->second.file;
+        // Only ever tried, so the order of the two locks cannot matter.
+        if (!open.file.lock.TryEnter()) {
+            ++entry;
+            continue;
         }
-        lastFound = nullptr;
-        entries.clear();
-    } catch (...) {
-        // Nothing may escape at unload; what could not be closed is lost.
+        try {
+            if (open.state == OpenFile::State::Loaded && !open.file.readOnly)
+                open.file.Close();
+        } catch (...) {
+            // Nothing may escape at unload; what could not be closed is lost.
+        }
+        open.state = OpenFile::State::Gone;
+        open.file.lock.Leave();
+        entry = entries.erase(entry);
     }
-    callLock.Leave();
+    lock.Leave();
 }

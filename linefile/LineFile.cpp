@@ -60,6 +60,7 @@ std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t buf
 {
     std::unique_ptr<LineFile> file(new (std::nothrow) LineFile(readOnly, append, bufferSize));
     if (file) {
+        LockGuard guard(file->lock);
         file->Load(pathString, loadedElsewhere);
     } else {
         // Shown as given: making its generic form would need memory too.
@@ -115,11 +116,12 @@ void LineFile::Load(const std::string& pathString, const LoadedElsewhere& loaded
         return;
     }
 
-    LockGuard guard(lock);
     try {
         bool opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
         identity = readOnly ? input.Identity() : output.Identity();
-        const std::string* loadedAs = opened && loadedElsewhere ? loadedElsewhere(identity, readOnly) : nullptr;
+        std::optional<std::string> loadedAs;
+        if (opened && loadedElsewhere)
+            loadedAs = loadedElsewhere(identity, readOnly);
         if (loadedAs) {
             // Two streams writing one file would interleave their lines.
             good = false;

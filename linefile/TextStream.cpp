@@ -24,6 +24,8 @@ namespace {
 constexpr size_t kReadBufferSize = 64 * 1024;
 }
 
+void (*textmode::beforeDiskWork)(const FileIdentity& file) = nullptr;
+
 TextInput::TextInput() = default;
 
 TextInput::~TextInput() { Close(); }
@@ -45,6 +47,8 @@ bool TextInput::Open(const FilePath& path)
 
 bool TextInput::Fill()
 {
+    if (textmode::beforeDiskWork)
+        textmode::beforeDiskWork(identity);
     int error = 0;
     long count = textmode::ReadText(file, buffer.get(), kReadBufferSize, error);
     if (count < 0) {
@@ -136,6 +140,8 @@ void TextOutput::WriteLine(const std::string& text)
 {
     if (!file || failed)
         return;
+    if (textmode::beforeDiskWork)
+        textmode::beforeDiskWork(identity);
     int error = 0;
     if (!textmode::WriteText(file, text.data(), text.size(), error) ||
         !textmode::WriteText(file, "\n", 1, error))

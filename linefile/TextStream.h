@@ -30,6 +30,13 @@ struct FileIdentity {
     bool operator==(const FileIdentity& other) const { return volume == other.volume && index == other.index; }
 };
 
+namespace textmode {
+// A seam for tests: when set, runs on the calling thread before each read of
+// a TextInput's file and each line a TextOutput writes, with the file's
+// identity, so that a test can hold one file's disk work where it happens.
+extern void (*beforeDiskWork)(const FileIdentity& file);
+}  // namespace textmode
+
 class TextInput {
 public:
     enum class Read { Line, End, Failed };
