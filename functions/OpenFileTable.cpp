@@ -10,7 +10,7 @@ OpenFileTable& TheOpenFileTable() { return openFileTable; }
 
 OpenFileTable::~OpenFileTable() { CloseForUnload(); }
 
-std::shared_ptr<OpenFile> OpenFileTable::Find(const char* key)
+std::shared_ptr<ScriptFile> OpenFileTable::Find(const char* key)
 {
     LockGuard guard(lock);
     // Keys are made from such texts, so they hold no NUL of their own:
@@ -25,15 +25,15 @@ std::shared_ptr<OpenFile> OpenFileTable::Find(const char* key)
     return entry->second.file;
 }
 
-std::shared_ptr<OpenFile> OpenFileTable::FindOrAdd(const std::string& key, bool readOnly, bool append,
+std::shared_ptr<ScriptFile> OpenFileTable::FindOrAdd(const std::string& key, bool readOnly, bool append,
                                                    int32_t bufferSize, bool& added)
 {
     added = false;
-    if (std::shared_ptr<OpenFile> found = Find(key))
+    if (std::shared_ptr<ScriptFile> found = Find(key))
         return found;
     // Locked before the table's lock is taken, as the lock order says; nobody
     // else can see the new file yet, so this never waits.
-    auto file = std::make_shared<OpenFile>(readOnly, append, bufferSize);
+    auto file = std::make_shared<ScriptFile>(readOnly, append, bufferSize);
     file->file.lock.Enter();
     LockGuard guard(lock);
     auto found = entries.find(key);
@@ -54,7 +54,7 @@ std::shared_ptr<OpenFile> OpenFileTable::FindOrAdd(const std::string& key, bool 
     return file;
 }
 
-std::optional<std::string> OpenFileTable::Register(const OpenFile& file, const FileIdentity& identity, bool readOnly)
+std::optional<std::string> OpenFileTable::Register(const ScriptFile& file, const FileIdentity& identity, bool readOnly)
 {
     LockGuard guard(lock);
     Entry* own = nullptr;
@@ -73,7 +73,7 @@ std::optional<std::string> OpenFileTable::Register(const OpenFile& file, const F
     return std::nullopt;
 }
 
-void OpenFileTable::Unregister(const std::string& key, const OpenFile& file)
+void OpenFileTable::Unregister(const std::string& key, const ScriptFile& file)
 {
     LockGuard guard(lock);
     auto entry = entries.find(key);
@@ -81,7 +81,7 @@ void OpenFileTable::Unregister(const std::string& key, const OpenFile& file)
         entry->second.registered = false;
 }
 
-void OpenFileTable::Remove(const std::string& key, const OpenFile& file)
+void OpenFileTable::Remove(const std::string& key, const ScriptFile& file)
 {
     LockGuard guard(lock);
     auto entry = entries.find(key);
@@ -104,19 +104,19 @@ void OpenFileTable::CloseForUnload() noexcept
         return;
     lastFound = nullptr;
     for (auto entry = entries.begin(); entry != entries.end();) {
-        OpenFile& open = *entry->second.file;
+        ScriptFile& open = *entry->second.file;
         // Only ever tried, so the order of the two locks cannot matter.
         if (!open.file.lock.TryEnter()) {
             ++entry;
             continue;
         }
         try {
-            if (open.state == OpenFile::State::Loaded && !open.file.readOnly)
+            if (open.state == ScriptFile::State::Loaded && !open.file.readOnly)
                 open.file.Close();
         } catch (...) {
             // Nothing may escape at unload; what could not be closed is lost.
         }
-        open.state = OpenFile::State::Gone;
+        open.state = ScriptFile::State::Gone;
         open.file.lock.Leave();
         entry = entries.erase(entry);
     }

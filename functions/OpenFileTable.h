@@ -25,8 +25,8 @@
 // call lets go of it; the last reference destroys the file outside every lock.
 
 // A script's file as the table holds it.
-struct OpenFile {
-    OpenFile(bool readOnly, bool append, int32_t bufferSize) : file(readOnly, append, bufferSize) {}
+struct ScriptFile {
+    ScriptFile(bool readOnly, bool append, int32_t bufferSize) : file(readOnly, append, bufferSize) {}
 
     // Guarded by file.lock. Loading while the load that added the entry runs
     // (its thread holds the lock throughout, so others never see this state);
@@ -51,14 +51,14 @@ public:
     // The entry under the key, or null. Every script call looks its path up,
     // so this builds no key: it tries the entry it found last (calls on one
     // path tend to follow one another), then looks up a reused key.
-    std::shared_ptr<OpenFile> Find(const char* key);
-    std::shared_ptr<OpenFile> Find(const std::string& key) { return Find(key.c_str()); }
+    std::shared_ptr<ScriptFile> Find(const char* key);
+    std::shared_ptr<ScriptFile> Find(const std::string& key) { return Find(key.c_str()); }
 
     // The entry under the key; when there is none, a new entry of a file
     // with these flags, not yet loaded, whose lock this thread then holds
     // (added says so), so that every other call on the key waits for the
     // outcome of its load.
-    std::shared_ptr<OpenFile> FindOrAdd(const std::string& key, bool readOnly, bool append, int32_t bufferSize,
+    std::shared_ptr<ScriptFile> FindOrAdd(const std::string& key, bool readOnly, bool append, int32_t bufferSize,
                                         bool& added);
 
     // For the load of an entry whose lock this thread holds, once its stream
@@ -67,14 +67,14 @@ public:
     // readOnly) would make two streams of one file with a writer among them.
     // When there is none, the entry is entered with its identity, in the same
     // hold of the lock, so that no other load of the file can slip in between.
-    std::optional<std::string> Register(const OpenFile& entry, const FileIdentity& identity, bool readOnly);
+    std::optional<std::string> Register(const ScriptFile& entry, const FileIdentity& identity, bool readOnly);
 
     // Takes back Register, once the entry's stream is closed and before its
     // file is deleted: from then on another file may have the identity.
-    void Unregister(const std::string& key, const OpenFile& entry);
+    void Unregister(const std::string& key, const ScriptFile& entry);
 
     // Removes the entry under the key, if it is still this one.
-    void Remove(const std::string& key, const OpenFile& entry);
+    void Remove(const std::string& key, const ScriptFile& entry);
 
     size_t Size();
 
@@ -88,7 +88,7 @@ public:
 
 private:
     struct Entry {
-        std::shared_ptr<OpenFile> file;
+        std::shared_ptr<ScriptFile> file;
         // Set by Register: which file the entry's stream holds, and its mode.
         bool registered = false;
         FileIdentity identity;

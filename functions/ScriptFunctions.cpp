@@ -8,7 +8,7 @@
 
 namespace {
 
-using State = OpenFile::State;
+using State = ScriptFile::State;
 
 // Runs one script call. Whatever the call raises is reported with one log
 // line and answered with the call's failure answer. The locks a call takes
@@ -38,7 +38,7 @@ public:
     Held& operator=(const Held&) = delete;
 
     // Waits for the file's lock (the table's is not held here).
-    void Take(std::shared_ptr<OpenFile> found)
+    void Take(std::shared_ptr<ScriptFile> found)
     {
         Release();
         if (found)
@@ -46,7 +46,7 @@ public:
         entry = std::move(found);
     }
     // A file whose lock this thread holds already.
-    void Adopt(std::shared_ptr<OpenFile> locked)
+    void Adopt(std::shared_ptr<ScriptFile> locked)
     {
         Release();
         entry = std::move(locked);
@@ -60,7 +60,7 @@ public:
     }
 
     bool Loaded() const { return entry && entry->state == State::Loaded; }
-    OpenFile& Entry() const { return *entry; }
+    ScriptFile& Entry() const { return *entry; }
     LineFile* operator->() const { return &entry->file; }
 
     // Ends the entry: calls waiting for it find it gone, and the key is free
@@ -73,7 +73,7 @@ public:
     }
 
 private:
-    std::shared_ptr<OpenFile> entry;
+    std::shared_ptr<ScriptFile> entry;
 };
 
 // The file loaded under the path, held for this call; nothing held when the
@@ -94,7 +94,7 @@ bool Load(OpenFileTable& table, const std::string& key, bool readOnly, bool appe
     for (;;) {
         bool added = false;
         // The count is taken as signed, so that Load refuses what is not positive.
-        std::shared_ptr<OpenFile> entry =
+        std::shared_ptr<ScriptFile> entry =
             table.FindOrAdd(key, readOnly, append, static_cast<int32_t>(bufferSize), added);
         if (!added) {
             held.Take(std::move(entry));
@@ -105,7 +105,7 @@ bool Load(OpenFileTable& table, const std::string& key, bool readOnly, bool appe
             continue;
         }
         held.Adopt(std::move(entry));
-        OpenFile& adopted = held.Entry();
+        ScriptFile& adopted = held.Entry();
         try {
             // One file under two keys (two spellings of its path) gets no
             // second stream when either is for writing.

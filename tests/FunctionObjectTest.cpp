@@ -308,7 +308,7 @@ TEST_F(InvokeTest, ArgumentsReachTheScriptFunctionsConverted)
     Value loaded = host.Call("LoadFile", {StringValue("w.txt"), IntValue(0), FloatValue(0.0f), FloatValue(3.9f)});
     EXPECT_EQ(loaded.type, ScriptValue::kBool);
     EXPECT_TRUE(loaded.data.boolean);
-    std::shared_ptr<OpenFile> entry = TheOpenFileTable().Find("w.txt");
+    std::shared_ptr<ScriptFile> entry = TheOpenFileTable().Find("w.txt");
     ASSERT_NE(entry, nullptr);
     LineFile* file = &entry->file;
     EXPECT_EQ(file->bufferSize, 3);

@@ -21,7 +21,7 @@ using ScriptFunctionsTest = lftest::ScriptTest;
 
 LineFile& Loaded(const std::string& path)
 {
-    std::shared_ptr<OpenFile> entry = TheOpenFileTable().Find(path);
+    std::shared_ptr<ScriptFile> entry = TheOpenFileTable().Find(path);
     EXPECT_NE(entry, nullptr) << path;
     return entry->file;
 }
