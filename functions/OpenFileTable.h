@@ -19,10 +19,10 @@
 //   its stream, window, cursor and flags, and its entry's state. A call holds
 //   it for its whole work on the file, disk work included.
 // A thread holding a file's lock may take the table's; never the reverse
-// (except to take a file's lock that nobody can be holding, see FindOrAdd),
-// and never two files' locks at once. A call keeps a reference to its file,
-// so that a file removed meanwhile by another thread stays alive until the
-// call lets go of it; the last reference destroys the file outside every lock.
+// (CloseForUnload only tries a file's lock, so it never waits), and never
+// two files' locks at once. A call keeps a reference to its file, so that a
+// file removed meanwhile by another thread stays alive until the call lets
+// go of it; the last reference destroys the file outside every lock.
 
 // A script's file as the table holds it.
 struct ScriptFile {
