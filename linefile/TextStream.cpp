@@ -122,6 +122,8 @@ bool TextOutput::Empty()
 {
     if (!file || failed)
         return false;
+    if (textmode::beforeDiskWork)
+        textmode::beforeDiskWork(identity);
     int error = 0;
     if (!textmode::Empty(file, error)) {
         Fail(error);

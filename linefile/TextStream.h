@@ -32,8 +32,9 @@ struct FileIdentity {
 
 namespace textmode {
 // A seam for tests: when set, runs on the calling thread before each read of
-// a TextInput's file and each line a TextOutput writes, with the file's
-// identity, so that a test can hold one file's disk work where it happens.
+// a TextInput's file, and before a TextOutput empties its file and writes
+// each line, with the file's identity, so that a test can hold one file's
+// disk work where it happens.
 extern void (*beforeDiskWork)(const FileIdentity& file);
 }  // namespace textmode
 

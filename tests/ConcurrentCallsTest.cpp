@@ -329,31 +329,40 @@ DiskWorkHold* DiskWorkHold::current = nullptr;
 
 }  // namespace
 
-// While a thread is inside one file's refill or flush, calls on other files
-// (a read, a write that flushes, a load and a close) and ExistsFile on that
-// file itself complete.
+// While a thread is inside one file's refill, flush or emptying (in its load
+// for writing), calls on other files (a read, a write that flushes, a load
+// and a close) and ExistsFile on that file itself complete; a load of the
+// same key waits for the outcome of the load under way.
 TEST_F(ConcurrentCallsTest, OneFilesDiskWorkStallsNoCallOnAnother)
 {
     lftest::WriteBytes("a.txt", "a1\r\na2\r\n");
     lftest::WriteBytes("b.txt", "b1\r\n");
     ASSERT_TRUE(LoadFile(nullptr, H("a.txt"), true, false, 10));
     ASSERT_TRUE(LoadFile(nullptr, H("a-out.txt"), false, false, 1));
-    for (bool reading : {true, false}) {
-        SCOPED_TRACE(reading ? "B's refill held" : "B's flush held");
-        ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), reading, false, 1));
-        // Writing, the window of one is full: the next line flushes it.
-        ASSERT_TRUE(reading || WriteLine(nullptr, H("b.txt"), H("b1")));
+    const Lines held = {"refill", "flush", "emptying"}, linesOfA = {"a1", "a2", ""};
+    const std::vector<Lines> linesOfB = {{"b1"}, {"b1", "b2"}, {}};
+    for (size_t i = 0; i < held.size(); ++i) {
+        SCOPED_TRACE("B's " + held[i] + " held");
+        ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), i == 0, false, 1));
         DiskWorkHold hold(TheOpenFileTable().Find("b.txt")->file.identity);
-        std::thread onB([reading] {
-            EXPECT_TRUE(reading ? HasNextLine(nullptr, H("b.txt")) : WriteLine(nullptr, H("b.txt"), H("b2")));
+        // Writing, the window of one is full: the next line flushes it.
+        ASSERT_TRUE(i != 1 || WriteLine(nullptr, H("b.txt"), H("b1")));
+        ASSERT_TRUE(i != 2 || CloseFile(nullptr, H("b.txt")));
+        std::thread onB([i] {
+            EXPECT_TRUE(i == 0 ? HasNextLine(nullptr, H("b.txt"))
+                               : i == 1 ? WriteLine(nullptr, H("b.txt"), H("b2"))
+                                        : LoadFile(nullptr, H("b.txt"), false, false, 1));
         });
         ASSERT_TRUE(hold.AwaitHeld());
-        auto others = std::async(std::launch::async, [reading] {
+        std::thread sameKey;
+        if (i == 2)
+            sameKey = std::thread([] { EXPECT_TRUE(LoadFile(nullptr, H("b.txt"), true, false, 1)); });
+        auto others = std::async(std::launch::async, [&] {
             std::string wrong;
             auto expect = [&wrong](bool answer, const char* call) { wrong += answer ? "" : call; };
             expect(IsLoaded(nullptr, H("a.txt")), " IsLoaded(a)");
-            expect(lftest::Next("a.txt") == (reading ? "a1" : "a2"), " NextLine(a)");
-            expect(WriteLine(nullptr, H("a-out.txt"), H(reading ? "x" : "y")), " WriteLine(a-out)");
+            expect(lftest::Next("a.txt") == linesOfA[i], " NextLine(a)");
+            expect(WriteLine(nullptr, H("a-out.txt"), H(held[i])), " WriteLine(a-out)");
             expect(LoadFile(nullptr, H("c.txt"), false, false, 1), " LoadFile(c)");
             expect(CloseFile(nullptr, H("c.txt")), " CloseFile(c)");
             expect(ExistsFile(nullptr, H("b.txt")), " ExistsFile(b)");
@@ -362,13 +371,16 @@ TEST_F(ConcurrentCallsTest, OneFilesDiskWorkStallsNoCallOnAnother)
         bool completed = others.wait_for(std::chrono::minutes(1)) == std::future_status::ready;
         hold.Release();
         onB.join();
+        if (sameKey.joinable())
+            sameKey.join();
         EXPECT_TRUE(completed) << "a call waited for another file's disk work";
         EXPECT_EQ(others.get(), "");
+        EXPECT_TRUE(i != 2 || IsWriteOnly(nullptr, H("b.txt"))) << "the first load's mode";
         EXPECT_TRUE(CloseFile(nullptr, H("b.txt")));
+        EXPECT_EQ(FileLines("b.txt"), linesOfB[i]);
     }
     EXPECT_TRUE(CloseFile(nullptr, H("a-out.txt")));
-    EXPECT_EQ(FileLines("a-out.txt"), (Lines{"x", "y"}));
-    EXPECT_EQ(FileLines("b.txt"), (Lines{"b1", "b2"}));
+    EXPECT_EQ(FileLines("a-out.txt"), held);
 }
 
 TEST_F(ConcurrentCallsTest, AllElevenFunctionsFromSeveralThreads)
