@@ -30,7 +30,7 @@ bool PathOf(const std::string& argument, NativePathString& path, std::ostream& e
     return true;
 }
 
-bool Describe(const std::string& argument, MainImage& image, std::ostream& err)
+bool Describe(const std::string& argument, ExecutableImage& image, std::ostream& err)
 {
     NativePathString path;
     if (!PathOf(argument, path, err))
@@ -43,7 +43,7 @@ bool Describe(const std::string& argument, MainImage& image, std::ostream& err)
 
 int Check(const std::string& executable, const std::string& file, std::ostream& out, std::ostream& err)
 {
-    MainImage image;
+    ExecutableImage image;
     NativePathString path;
     if (!Describe(executable, image, err) || !PathOf(file, path, err))
         return 1;
@@ -62,7 +62,7 @@ int Check(const std::string& executable, const std::string& file, std::ostream& 
 
 int New(const std::string& executable, std::ostream& out, std::ostream& err)
 {
-    MainImage image;
+    ExecutableImage image;
     if (!Describe(executable, image, err))
         return 1;
     out << StartingRoutineFileText(kSupportedRuntime, image);
