@@ -1,10 +1,15 @@
 #include "tools/RoutinesCommand.h"
 
-#include "linefile/FilePath.h"
 #include "plugin/PluginMain.h"
 #include "plugin/RoutineFile.h"
 
 namespace {
+
+// What the two platform halves below provide.
+namespace platform {
+// A program's argument as a path; false when it names none.
+bool PathOfArgument(const std::string& argument, NativePathString& path);
+}  // namespace platform
 
 const char* const kProgram = "linefold-routines";
 
@@ -17,16 +22,14 @@ int Usage(std::ostream& err)
     return 2;
 }
 
-// An argument as a path; false (with a message) when the system's code page
-// cannot name it.
+// An argument as a path, as the system gave it to the program; false (with a
+// message) when it names none.
 bool PathOf(const std::string& argument, NativePathString& path, std::ostream& err)
 {
-    FilePath converted;
-    if (!FilePath::FromScript(argument, converted)) {
+    if (argument.empty() || !platform::PathOfArgument(argument, path)) {
         err << kProgram << ": " << argument << ": not a valid path\n";
         return false;
     }
-    path = converted.Native();
     return true;
 }
 
@@ -84,3 +87,9 @@ int RoutinesCommand(const std::vector<std::string>& arguments, std::ostream& out
         return 1;
     }
 }
+
+#if defined(_WIN32)
+#include "tools/Windows/RoutinesCommand.inc"
+#else
+#include "tools/Unix/RoutinesCommand.inc"
+#endif
