@@ -143,7 +143,7 @@ bool RegisterFunctions(ScriptClassRegistry* registry)
         // 30 lines a second read at 60 frames, and every block read or
         // written in the player's frame. Calls from several script threads at
         // once are safe, since each call holds the one call lock.
-        function->hostFlagB = true;
+        function->mayRunAtOnce = true;
         registerFunction(registry, function);
     }
     return true;

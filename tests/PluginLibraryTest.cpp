@@ -101,7 +101,7 @@ const char kReadOnlyText[] = "read-only data";
 // The routine file written for this program, to be spoilt.
 FileText ThisProgramsFile()
 {
-    MainImage image;
+    ExecutableImage image;
     DescribeMainImage(image);
     return FileText(image, Routines(), image.linkedBase + (reinterpret_cast<uintptr_t>(kReadOnlyText) - image.base));
 }
