@@ -61,7 +61,9 @@ public:
     // Close, telling apart how it failed.
     Closing CloseTelling();
 
-    // Deletes the file; only once the LineFile is no longer good.
+    // Deletes the file; only once the LineFile is no longer good, only the
+    // file it held (not a folder or another file put at its path since),
+    // and never one of the plugin's own files (OwnFiles.h).
     bool Remove();
 
     // Fills the window with the next block of up to bufferSize lines.
@@ -86,5 +88,11 @@ public:
 private:
     LineFile(bool readOnly, bool append, int32_t bufferSize);
     void Load(const std::string& pathString, const LoadedElsewhere& loadedElsewhere);
+    // The parts of a load: the checks on the path's text and the existence
+    // test; the window (each false, after its log lines, when the load ends
+    // there); the one stream, with the checks on the file it holds.
+    bool TestPath(const std::string& pathString);
+    bool MakeWindow();
+    void OpenStream(const LoadedElsewhere& loadedElsewhere);
     void Fail(const char* action, const std::string& description);
 };
