@@ -21,10 +21,11 @@ std::unique_ptr<LineWindow> AllocateWindow(int32_t count)
     return std::unique_ptr<LineWindow>(new (std::nothrow) std::string[slots]);
 }
 
-// A path that could not be used is still shown, as the script gave it, but
-// with its control bytes written as \xNN: a line feed in a script's path must
-// not put a line of its own making into the log.
-std::string ShownAsGiven(const std::string& text)
+// Every path the log shows passes through here: its control bytes written as
+// \xNN, so that a line feed in a script's path cannot put a line of its own
+// making into the log. Nothing else changes, so a double-byte character
+// whose second byte is that of '\' stays whole.
+std::string EscapeControlBytes(const std::string& text)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string shown;
@@ -33,7 +34,7 @@ std::string ShownAsGiven(const std::string& text)
         if (byte < 0x20)
             shown += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
         else
-            shown += c == '\\' ? '/' : c;
+            shown += c;
     }
     return shown;
 }
@@ -65,8 +66,13 @@ std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t buf
     if (file) {
         file->Load(pathString, loadedElsewhere);
     } else {
-        // Shown as given: making its generic form would need memory too.
-        LogMessage("Loading file '%s'...", pathString.c_str());
+        // As the script gave it: its generic form would need memory too. So
+        // may its escaping; then the line goes without the path.
+        try {
+            LogMessage("Loading file '%s'...", EscapeControlBytes(pathString).c_str());
+        } catch (const std::exception&) {
+            LogMessage("Loading file...");
+        }
         LogMessage("  Could not allocate memory for the file! Aborting load.");
     }
     return file;
@@ -88,20 +94,21 @@ void LineFile::Load(const std::string& pathString, const LoadedElsewhere& loaded
 bool LineFile::TestPath(const std::string& pathString)
 {
     if (!FilePath::FromScript(pathString, filePath)) {
+        // Not text in the code page: its bytes as they came.
         good = false;
-        LogMessage("Loading file '%s'...", ShownAsGiven(pathString).c_str());
+        LogMessage("Loading file '%s'...", EscapeControlBytes(pathString).c_str());
         LogMessage("  Path is not valid in the system code page! Aborting load.");
         return false;
     }
-    if (const char* refusal = PathRefusal(pathString)) {
+    if (const char* refusal = PathRefusal(filePath)) {
         good = false;
-        LogMessage("Loading file '%s'...", ShownAsGiven(pathString).c_str());
+        LogMessage("Loading file '%s'...", EscapeControlBytes(filePath.Generic()).c_str());
         LogMessage("  Path not allowed: %s! Aborting load.", refusal);
         return false;
     }
     std::string existenceError;
     Existence existence = TestExistence(filePath, existenceError);
-    LogMessage("Loading file '%s'...", filePath.Generic().c_str());
+    LogMessage("Loading file '%s'...", EscapeControlBytes(filePath.Generic()).c_str());
 
     if (existence == Existence::Failed) {
         good = false;
@@ -153,7 +160,7 @@ void LineFile::OpenStream(const LoadedElsewhere& loadedElsewhere)
         good = false;
         input.Close();
         output.Discard();
-        LogMessage("  File already loaded as '%s'! Aborting load.", loadedAs->c_str());
+        LogMessage("  File already loaded as '%s'! Aborting load.", EscapeControlBytes(*loadedAs).c_str());
     } else if (opened && !readOnly && IsOwnFile(identity)) {
         good = false;
         output.Discard();
@@ -183,7 +190,7 @@ LineFile::Closing LineFile::CloseTelling()
             }
         }
         good = false;
-        LogMessage("Closed file '%s'.", filePath.Generic().c_str());
+        LogMessage("Closed file '%s'.", EscapeControlBytes(filePath.Generic()).c_str());
         return Closing::Complete;
     } catch (const std::exception& error) {
         Fail("  Error closing file:", error.what());
@@ -209,8 +216,9 @@ bool LineFile::Remove()
         case Removal::Failed:
             break;
         }
+        // The system's message, with the path in it.
         LogMessage("  Error deleting file:");
-        LogMessage("  %s\n", errorText.c_str());
+        LogMessage("  %s\n", EscapeControlBytes(errorText).c_str());
     } catch (const std::exception& error) {
         LogMessage("  Error deleting file:");
         LogMessage("  %s\n", error.what());

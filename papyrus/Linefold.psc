@@ -10,10 +10,17 @@ Scriptname Linefold Hidden
 ; "Data/list.txt" and "data/list.txt" are one text and one entry to Linefold
 ; (in the spelling the game met first). "Data/list.txt" and "Data\list.txt"
 ; may be the same file on disk but are two different entries, so always
-; spell a path the same way. "/" and "\" both work as separators. A relative
-; path is relative to the game's folder (the game's current directory,
-; normally the folder of TESV.exe). Letters outside ASCII are taken in
-; Windows' ANSI code page.
+; spell a path the same way. "/" and "\" both work as separators. Letters
+; outside ASCII are taken in Windows' ANSI code page.
+;
+; Where files are. A relative path starts at the game's folder (its current
+; directory, normally the folder of TESV.exe), so "Data/..." is the usual
+; prefix. Files your mod ships for its scripts to read belong in a folder of
+; its own inside its Data tree, e.g. SKSE/Plugins/MyMod/ in the mod's archive,
+; read as "Data/SKSE/Plugins/MyMod/file.txt". Under Mod Organizer 2 the game
+; sees one virtual Data folder: a file a script creates there lands in MO2's
+; Overwrite folder, and an existing file is changed where it lies (a file a
+; mod ships, in that mod's folder).
 ;
 ; Case in lines. For the same reason, a line may reach the file from
 ; WriteLine, or come from NextLine, with its letters A to Z in another case:
