@@ -37,9 +37,11 @@ public:
 
     // Creates the LineFile and loads it: checks the path's text, tests the
     // path, allocates the window and opens exactly one stream, which is
-    // refused when loadedElsewhere names a key, before anything is emptied.
-    // The outcome is good. Null (after its log lines) only when not even the
-    // LineFile itself could be allocated.
+    // refused when loadedElsewhere names a key, or (for writing) when it is
+    // one of the plugin's own files, before anything is emptied; a file the
+    // load created goes again when the load fails. The outcome is good. Null
+    // (after its log lines) only when not even the LineFile itself could be
+    // allocated.
     static std::unique_ptr<LineFile> Open(bool readOnly, bool append, int32_t bufferSize,
                                           const std::string& pathString,
                                           const LoadedElsewhere& loadedElsewhere = LoadedElsewhere());
