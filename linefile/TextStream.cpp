@@ -168,8 +168,6 @@ bool TextOutput::Open(const FilePath& path, bool append)
     failed = created = false;
     pendingSize = 0;
     this->path = path;
-    if (!pending)
-        pending.reset(new char[kWriteBufferSize]);
     int error = 0;
     textmode::Access access = append ? textmode::Access::Append : textmode::Access::Write;
     file = textmode::OpenFile(path.Native(), access, identity, created, error);
@@ -230,6 +228,9 @@ bool TextOutput::WritePending()
 
 bool TextOutput::Put(const char* data, size_t size)
 {
+    // Made at the first write: a game may hold thousands of files loaded.
+    if (!pending)
+        pending.reset(new char[kWriteBufferSize]);
     while (size > 0) {
         if (pendingSize == kWriteBufferSize && !WritePending())
             return false;
