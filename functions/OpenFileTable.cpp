@@ -30,15 +30,13 @@ LineFile* OpenFileTable::Find(const char* key)
     return entry->second.get();
 }
 
-void OpenFileTable::Add(const std::string& key, std::unique_ptr<LineFile> file)
-{
-    entries.emplace(key, std::move(file));
-}
+std::unique_ptr<LineFile>& OpenFileTable::Reserve(const std::string& key) { return entries[key]; }
 
 const std::string* OpenFileTable::LoadedAs(const FileIdentity& identity, bool readOnly) const
 {
     for (const auto& entry : entries) {
-        if (entry.second->identity == identity && (!readOnly || !entry.second->readOnly))
+        const LineFile* file = entry.second.get();
+        if (file && file->identity == identity && (!readOnly || !file->readOnly))
             return &entry.first;
     }
     return nullptr;
@@ -56,7 +54,7 @@ void OpenFileTable::CloseForUnload() noexcept
         return;
     try {
         for (auto& entry : entries) {
-            if (!entry.second->readOnly)
+            if (entry.second && !entry.second->readOnly)
                 entry.second->Close();
         }
         lastFound = nullptr;

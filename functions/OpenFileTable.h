@@ -28,7 +28,10 @@ public:
     // up, so this builds no key: it tries the entry it found last (calls on
     // one path tend to follow one another), then looks up a reused key.
     LineFile* Find(const char* key);
-    void Add(const std::string& key, std::unique_ptr<LineFile> file);
+    // Makes the entry for key, with no file yet; it is found only once its
+    // file is set. Made before the file is opened, so that no allocation
+    // after the opening can fail a load whose file was just created.
+    std::unique_ptr<LineFile>& Reserve(const std::string& key);
     // The key under which the file with this identity is loaded, when
     // another load of it (for reading when readOnly) would make two streams
     // of one file with a writer among them; null when there is none.

@@ -36,12 +36,15 @@ bool Load(OpenFileTable& table, const std::string& key, bool readOnly, bool appe
     auto loadedElsewhere = [&table](const FileIdentity& identity, bool forReading) {
         return table.LoadedAs(identity, forReading);
     };
+    std::unique_ptr<LineFile>& entry = table.Reserve(key);
     // The count is taken as signed, so that Open refuses what is not positive.
     std::unique_ptr<LineFile> file =
         LineFile::Open(readOnly, append, static_cast<int32_t>(bufferSize), key, loadedElsewhere);
-    if (!file || !file->good)
+    if (!file || !file->good) {
+        table.Remove(key);
         return false;
-    table.Add(key, std::move(file));
+    }
+    entry = std::move(file);
     return true;
 }
 

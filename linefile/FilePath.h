@@ -52,11 +52,9 @@ enum class Existence { Exists, Missing, Failed };
 // "Failed", with the system's description in errorText.
 Existence TestExistence(const FilePath& path, std::string& errorText);
 
-enum class Removal { Removed, Missing, Failed };
-
-// Deletes the file (or empty folder) at the path. On "Failed", errorText
-// names the operation, the system's description and the path.
-Removal RemoveFile(const FilePath& path, std::string& errorText);
+// The system's description of an error code of its file calls (errno on
+// POSIX, GetLastError on Windows).
+std::string SystemErrorText(unsigned long code);
 
 // While it lives, the system shows no dialog for this thread's file errors
 // (such as "no disk in the drive" over the game): the call fails instead.

@@ -1,12 +1,15 @@
 #include "linefile/LineFile.h"
 
 #include "common/IDebugLog.h"
+#include "linefile/OwnFiles.h"
 
 #include <exception>
 #include <limits>
 #include <new>
 
 namespace {
+
+const char* const kOwnFileRefusal = "one of Linefold's own files";
 
 // A window of count empty slots, or null when it cannot be had. The size
 // check comes first so that a huge count cannot wrap around on 32 bits.
@@ -78,70 +81,96 @@ std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t buf
 void LineFile::Load(const std::string& pathString, const LoadedElsewhere& loadedElsewhere)
 {
     try {
-        if (!FilePath::FromScript(pathString, filePath)) {
-            // Not text in the code page: its bytes as they came.
-            good = false;
-            LogMessage("Loading file '%s'...", EscapeControlBytes(pathString).c_str());
-            LogMessage("  Path is not valid in the system code page! Aborting load.");
-            return;
-        }
-        if (const char* refusal = PathRefusal(filePath)) {
-            good = false;
-            LogMessage("Loading file '%s'...", EscapeControlBytes(filePath.Generic()).c_str());
-            LogMessage("  Path not allowed: %s! Aborting load.", refusal);
-            return;
-        }
-        std::string existenceError;
-        Existence existence = TestExistence(filePath, existenceError);
-        LogMessage("Loading file '%s'...", EscapeControlBytes(filePath.Generic()).c_str());
-
-        if (existence == Existence::Failed) {
-            good = false;
-            LogMessage("  Could not test whether file exists: %s", existenceError.c_str());
-            return;
-        }
-        if (existence == Existence::Missing && readOnly) {
-            good = false;
-            LogMessage("  File does not exist! Aborting load.");
-            return;
-        }
-        if (bufferSize <= 0) {
-            good = false;
-            LogMessage("  Illegal buffer size '%d'!", bufferSize);
-            return;
-        }
-        window = AllocateWindow(bufferSize);
-        if (!window) {
-            good = false;
-            LogMessage("  Could not allocate buffer of size '%d'!", bufferSize);
-            return;
-        }
-        window[0] = EndMarker;
+        if (TestPath(pathString) && MakeWindow())
+            OpenStream(loadedElsewhere);
     } catch (const std::exception& error) {
+        // A file this load created goes again.
+        input.Close();
+        output.Discard();
         Fail("  Error reading or creating file:", error.what());
+    }
+}
+
+bool LineFile::TestPath(const std::string& pathString)
+{
+    if (!FilePath::FromScript(pathString, filePath)) {
+        // Not text in the code page: its bytes as they came.
+        good = false;
+        LogMessage("Loading file '%s'...", EscapeControlBytes(pathString).c_str());
+        LogMessage("  Path is not valid in the system code page! Aborting load.");
+        return false;
+    }
+    if (const char* refusal = PathRefusal(filePath)) {
+        good = false;
+        LogMessage("Loading file '%s'...", EscapeControlBytes(filePath.Generic()).c_str());
+        LogMessage("  Path not allowed: %s! Aborting load.", refusal);
+        return false;
+    }
+    std::string existenceError;
+    Existence existence = TestExistence(filePath, existenceError);
+    LogMessage("Loading file '%s'...", EscapeControlBytes(filePath.Generic()).c_str());
+
+    if (existence == Existence::Failed) {
+        good = false;
+        LogMessage("  Could not test whether file exists: %s", existenceError.c_str());
+        return false;
+    }
+    if (existence == Existence::Missing && readOnly) {
+        good = false;
+        LogMessage("  File does not exist! Aborting load.");
+        return false;
+    }
+    return true;
+}
+
+bool LineFile::MakeWindow()
+{
+    if (bufferSize <= 0) {
+        good = false;
+        LogMessage("  Illegal buffer size '%d'!", bufferSize);
+        return false;
+    }
+    window = AllocateWindow(bufferSize);
+    if (!window) {
+        good = false;
+        LogMessage("  Could not allocate buffer of size '%d'!", bufferSize);
+        return false;
+    }
+    window[0] = EndMarker;
+    return true;
+}
+
+// Opens exactly one stream. Whatever refuses the file comes before anything
+// is emptied, and a refused file that the opening created goes again.
+void LineFile::OpenStream(const LoadedElsewhere& loadedElsewhere)
+{
+    LockGuard guard(lock);
+    // A file that is not there yet has no identity: its place is what counts.
+    if (!readOnly && NamesOwnFile(filePath)) {
+        good = false;
+        LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
         return;
     }
-
-    LockGuard guard(lock);
-    try {
-        bool opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
+    bool opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
+    if (opened)
         identity = readOnly ? input.Identity() : output.Identity();
-        const std::string* loadedAs = opened && loadedElsewhere ? loadedElsewhere(identity, readOnly) : nullptr;
-        if (loadedAs) {
-            // Two streams writing one file would interleave their lines.
-            good = false;
-            input.Close();
-            output.Close();
-            LogMessage("  File already loaded as '%s'! Aborting load.", EscapeControlBytes(*loadedAs).c_str());
-        } else if (!opened || (!readOnly && !append && !output.Empty())) {
-            good = false;
-            output.Close();
-            LogMessage("  Could not open or create file.");
-        } else {
-            LogMessage("  File successfully loaded.");
-        }
-    } catch (const std::exception& error) {
-        Fail("  Error reading or creating file:", error.what());
+    const std::string* loadedAs = opened && loadedElsewhere ? loadedElsewhere(identity, readOnly) : nullptr;
+    if (loadedAs) {
+        // Two streams writing one file would interleave their lines.
+        good = false;
+        input.Close();
+        output.Discard();
+        LogMessage("  File already loaded as '%s'! Aborting load.", EscapeControlBytes(*loadedAs).c_str());
+    } else if (opened && !readOnly && IsOwnFile(identity)) {
+        good = false;
+        output.Discard();
+        LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
+    } else if (!opened || (!readOnly && !append && !output.Empty())) {
+        good = false;
+        output.Discard();
+        LogMessage("  Could not open or create file.");
+    } else {
+        LogMessage("  File successfully loaded.");
     }
 }
 
@@ -173,9 +202,13 @@ bool LineFile::Remove()
 {
     if (good)
         return false;
+    if (IsOwnFile(identity)) {
+        LogMessage("  Delete not allowed: %s!", kOwnFileRefusal);
+        return false;
+    }
     try {
         std::string errorText;
-        switch (RemoveFile(filePath, errorText)) {
+        switch (RemoveFile(filePath, identity, errorText)) {
         case Removal::Removed:
             return true;
         case Removal::Missing:

@@ -303,15 +303,22 @@ std::string DescribeExecutableFile(const NativePathString& path, ExecutableImage
     return shown + problem;
 }
 
+bool FindRoutineFileBesidePlugin(uint32_t runtime, NativePathString& path)
+{
+    if (!platform::PluginFolder(path))
+        return false;
+    path += platform::FromAscii(RoutineFileName(runtime));
+    return true;
+}
+
 RuntimeReadiness ReadRoutineFileBesidePlugin(uint32_t runtime, RuntimeRoutines& table)
 {
     RuntimeReadiness readiness;
     NativePathString path;
-    if (!platform::PluginFolder(path)) {
+    if (!FindRoutineFileBesidePlugin(runtime, path)) {
         readiness.problem = "the plugin's own folder cannot be found";
         return readiness;
     }
-    path += platform::FromAscii(RoutineFileName(runtime));
     ExecutableImage image;
     if (!DescribeMainImage(image)) {
         readiness.problem = "the running executable's headers cannot be read";

@@ -96,6 +96,10 @@ std::string ReadRoutineFile(const NativePathString& path, uint32_t runtime, cons
 // line naming the file.
 std::string DescribeExecutableFile(const NativePathString& path, ExecutableImage& image);
 
+// Where the routine file for runtime lies: beside the plugin's own binary.
+// False when the plugin's folder cannot be found.
+bool FindRoutineFileBesidePlugin(uint32_t runtime, NativePathString& path);
+
 // The same for the file beside the plugin's own binary and the running
 // executable: what the shipped plugin does when its compiled-in table is
 // incomplete.

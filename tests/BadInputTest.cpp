@@ -2,8 +2,10 @@
 // names Windows cannot hold, odd bytes in lines, every kind of window size.
 #include "support/TestSupport.h"
 
+#include "common/IDebugLog.h"
 #include "functions/OpenFileTable.h"
 #include "functions/ScriptFunctions.h"
+#include "linefile/OwnFiles.h"
 
 #include <algorithm>
 
@@ -90,6 +92,27 @@ void ExpectLoadsAndDeletes(const std::string& name)
     EXPECT_TRUE(DeleteAnyFile(nullptr, H(name))) << name;
     EXPECT_FALSE(fs::exists(OnDisk(name))) << name;
 }
+
+// Other spellings of the path sub/NAME that reach the same file.
+std::vector<std::string> SecondSpellings(const std::string& name)
+{
+    return {"./sub/" + name, "sub\\" + name, "sub/../sub/" + name, fs::absolute("sub/" + name).string()};
+}
+
+// While it lives, the files at these paths are the plugin's own.
+struct OwnFilesWhileAlive {
+    explicit OwnFilesWhileAlive(const std::vector<std::string>& paths)
+    {
+        std::vector<NativePathString> native;
+        for (const std::string& path : paths) {
+            FilePath filePath;
+            EXPECT_TRUE(FilePath::FromScript(path, filePath));
+            native.push_back(filePath.Native());
+        }
+        SetOwnFiles(native);
+    }
+    ~OwnFilesWhileAlive() { SetOwnFiles({}); }
+};
 
 }  // namespace
 
@@ -302,9 +325,7 @@ TEST_F(BadInputTest, PathsAreReadInTheCharactersOfTheCodePage)
 TEST_F(BadInputTest, OneFileUnderTwoKeysGetsNoSecondStreamBesideAWriter)
 {
     fs::create_directory("sub");
-    const std::string absolute = fs::absolute("sub/a.txt").string();
-    for (const std::string& second : {std::string("./sub/a.txt"), std::string("sub\\a.txt"),
-                                      std::string("sub/../sub/a.txt"), absolute}) {
+    for (const std::string& second : SecondSpellings("a.txt")) {
         std::string shown = second;
         std::replace(shown.begin(), shown.end(), '\\', '/');
         for (bool firstReads : {false, true}) {
@@ -325,8 +346,55 @@ TEST_F(BadInputTest, OneFileUnderTwoKeysGetsNoSecondStreamBesideAWriter)
                 }
                 EXPECT_TRUE(CloseFile(nullptr, H("sub/a.txt")));
                 EXPECT_EQ(CloseFile(nullptr, H(second)), shared);
-                    EXPECT_EQ(ReadBytes("sub/a.txt"), firstReads ? "kept\r\n" : "kept\r\nadded\r\n") << second;
+                EXPECT_EQ(ReadBytes("sub/a.txt"), firstReads ? "kept\r\n" : "kept\r\nadded\r\n") << second;
             }
         }
     }
+
+    // Two files that share a file number on different volumes are two files:
+    // b.txt is given the number of sub/a.txt on another volume.
+    ASSERT_TRUE(LoadFile(nullptr, H("sub/a.txt"), false, true, 2));
+    FileIdentity elsewhere = TheOpenFileTable().Find("sub/a.txt")->identity;
+    ++elsewhere.volume;
+    EXPECT_TRUE(CloseFile(nullptr, H("sub/a.txt")));
+    ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), false, true, 2));
+    TheOpenFileTable().Find("b.txt")->identity = elsewhere;
+    EXPECT_TRUE(LoadFile(nullptr, H("sub/a.txt"), false, true, 2));
+}
+
+// The plugin's own files (its routine file and its debug log) may be read,
+// but no spelling, link or letter case of their path writes, empties or
+// deletes them, nor makes one that is missing.
+TEST_F(BadInputTest, OwnFilesMayBeReadButNotWrittenEmptiedOrDeleted)
+{
+    fs::create_directory("sub");
+    WriteBytes("sub/own.ini", "kept\r\n");
+    const std::string log = IDebugLog::OpenPath();
+    OwnFilesWhileAlive own({"sub/own.ini", "sub/missing.ini", log});
+    std::vector<std::string> spellings = SecondSpellings("own.ini");
+    spellings.insert(spellings.end(), {"sub/own.ini", "sub/OWN.ini", "hard.ini", log});
+    fs::create_hard_link("sub/own.ini", "hard.ini");
+#if !defined(_WIN32)
+    fs::create_symlink("own.ini", "sub/link.ini");
+    spellings.push_back("sub/link.ini");
+#endif
+    const std::string refusal = "  Path not allowed: one of Linefold's own files! Aborting load.";
+    for (const std::string& path : spellings) {
+        LogCapture capture;
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, true, 2)) << path;
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, false, 2)) << path;
+        EXPECT_FALSE(DeleteAnyFile(nullptr, H(path))) << path;
+        Lines lines = capture.Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), refusal), 2) << path;
+        EXPECT_EQ(lines.back(), "  Delete not allowed: one of Linefold's own files!") << path;
+        EXPECT_TRUE(LoadFile(nullptr, H(path), true, false, 2)) << path;
+        EXPECT_TRUE(CloseFile(nullptr, H(path)));
+    }
+    EXPECT_EQ(ReadBytes("sub/own.ini"), "kept\r\n");
+    for (const char* path : {"sub/missing.ini", "./sub/MISSING.INI", "sub/../sub/missing.ini"}) {
+        LogCapture capture;
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, true, 2)) << path;
+        EXPECT_EQ(capture.Lines().back(), refusal);
+    }
+    EXPECT_FALSE(fs::exists("sub/missing.ini"));
 }
