@@ -123,11 +123,37 @@ private:
     std::vector<standin::Value> lines;
 };
 
+// One row of the table: each figure the median of the runs; complete when
+// every run was.
 struct Row {
     const char* operation;
     int32_t window;
     bool frameBound;
     Run median;
+};
+
+// A thread that ticks the main thread whenever a call waits for a frame,
+// from construction until destruction, also when a run throws.
+class Ticking {
+public:
+    explicit Ticking(standin::MainThread& main)
+        : main(main), thread([&main] {
+              while (main.AwaitCalls())
+                  main.Tick();
+          })
+    {
+    }
+    ~Ticking()
+    {
+        main.Stop();
+        thread.join();
+    }
+    Ticking(const Ticking&) = delete;
+    Ticking& operator=(const Ticking&) = delete;
+
+private:
+    standin::MainThread& main;
+    std::thread thread;
 };
 
 std::string Shown(double value, const char* unit)
@@ -148,6 +174,50 @@ double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+// Every row: reading and writing, both windows, with the calls made at once
+// and then kept on the main thread.
+std::vector<Row> MeasureRows(const Options& options, const std::string& readFile, const std::string& writeFile)
+{
+    lfbench::Plugin plugin;
+    standin::MainThread main;
+    plugin.host.UseMainThread(&main);
+    Ticking ticking(main);
+    Script script(plugin, options);
+
+    std::vector<Row> rows;
+    // As the plugin registers its functions first: the flag cannot be given
+    // back once the host has cleared it.
+    for (bool frameBound : {false, true}) {
+        if (frameBound)
+            plugin.host.KeepOnMainThread();
+        for (const char* operation : {"read", "write"}) {
+            for (int32_t window : {100, 10000}) {
+                std::vector<double> seconds, frames, longest;
+                Row row{operation, window, frameBound, {}};
+                row.median.complete = true;
+                for (int run = 0; run < options.runs; ++run) {
+                    main.ResetTotals();
+                    Clock::time_point start = Clock::now();
+                    bool complete = std::strcmp(operation, "read") == 0 ? script.Read(readFile, window)
+                                                                        : script.Write(writeFile, window);
+                    std::chrono::duration<double> spent = Clock::now() - start;
+                    standin::MainThread::Statistics totals = main.Totals();
+                    row.median.complete = row.median.complete && complete;
+                    frames.push_back(static_cast<double>(totals.frames));
+                    seconds.push_back(frameBound ? static_cast<double>(totals.frames) / options.rate
+                                                 : spent.count());
+                    longest.push_back(std::chrono::duration<double, std::milli>(totals.longestFrameWork).count());
+                }
+                row.median.seconds = Median(seconds);
+                row.median.frames = static_cast<uint64_t>(Median(frames));
+                row.median.longestFrameMs = Median(longest);
+                rows.push_back(row);
+            }
+        }
+    }
+    return rows;
 }
 
 }  // namespace
@@ -172,49 +242,7 @@ int main(int argc, char** argv)
 
     int status = 0;
     try {
-        lfbench::Plugin plugin;
-        standin::MainThread main;
-        plugin.host.UseMainThread(&main);
-        std::thread ticking([&main] {
-            while (main.AwaitCalls())
-                main.Tick();
-        });
-        Script script(plugin, options);
-
-        std::vector<Row> rows;
-        // As the plugin registers its functions first: the flag cannot be
-        // given back once the host has cleared it.
-        for (bool frameBound : {false, true}) {
-            if (frameBound)
-                plugin.host.KeepOnMainThread();
-            for (const char* operation : {"read", "write"}) {
-                for (int32_t window : {100, 10000}) {
-                    std::vector<double> seconds, longest;
-                    Row row{operation, window, frameBound, {}};
-                    row.median.complete = true;
-                    for (int run = 0; run < options.runs; ++run) {
-                        main.ResetTotals();
-                        Clock::time_point start = Clock::now();
-                        bool complete = std::strcmp(operation, "read") == 0 ? script.Read(readFile, window)
-                                                                            : script.Write(writeFile, window);
-                        std::chrono::duration<double> spent = Clock::now() - start;
-                        standin::MainThread::Statistics totals = main.Totals();
-                        row.median.complete = row.median.complete && complete;
-                        row.median.frames = totals.frames;
-                        seconds.push_back(frameBound ? static_cast<double>(totals.frames) / options.rate
-                                                     : spent.count());
-                        longest.push_back(std::chrono::duration<double, std::milli>(totals.longestFrameWork).count());
-                    }
-                    row.median.seconds = Median(seconds);
-                    row.median.longestFrameMs = Median(longest);
-                    rows.push_back(row);
-                }
-            }
-        }
-        main.Stop();
-        ticking.join();
-        plugin.host.UseMainThread(nullptr);
-
+        std::vector<Row> rows = MeasureRows(options, readFile, writeFile);
         std::printf("%zu lines of %zu bytes, %g frames a second, median of %d runs\n", options.lines,
                     options.lineBytes, options.rate, options.runs);
         std::printf("%-6s %7s  %-12s %12s %10s %14s  %s\n", "op", "window", "calls made", "script time",

@@ -1,17 +1,15 @@
 # The archive for players and mod managers: Linefold-<version>.zip, made by
-# `cpack --preset win32` in the build folder. Everything lies under one
-# top-level Data folder, laid out as the game's own Data folder: mod managers
-# install such an archive as it is, and by hand it is unpacked straight into
-# the game's folder. The readme sits beside the DLL, inside Data, so that
-# nothing lands loose in the game's folder and the archive's top level stays
-# a single Data folder, which mod managers recognise without asking.
+# `cpack --preset win32` in the build folder. Its root is the game's Data
+# folder (SKSE/Plugins/..., Scripts/...), as mods for the game are laid out:
+# mod managers install it as it is, and by hand it is unpacked into Data. The
+# readme sits beside the DLL, so that nothing lands loose in Data.
 
 # The DLL only, stripped of its symbols and debug sections (CPACK_STRIP_FILES);
 # the import library is of no use to the game.
-install(TARGETS Linefold RUNTIME DESTINATION Data/SKSE/Plugins
+install(TARGETS Linefold RUNTIME DESTINATION SKSE/Plugins
                          ARCHIVE DESTINATION lib EXCLUDE_FROM_ALL)
 install(FILES ${PROJECT_SOURCE_DIR}/papyrus/Linefold.psc ${PROJECT_SOURCE_DIR}/papyrus/LinefoldExample.psc
-        DESTINATION Data/Scripts/Source)
+        DESTINATION Scripts/Source)
 
 # The compiled script, made from Linefold.psc by linefold-pex. That program
 # runs on the machine that builds, so this cross build first makes it in a
@@ -33,17 +31,17 @@ add_custom_command(OUTPUT ${linefold_pex}
   DEPENDS ${PROJECT_SOURCE_DIR}/papyrus/Linefold.psc ${linefold_pex_tool} linefold_native_tools
   COMMENT "Compiling papyrus/Linefold.psc to Linefold.pex")
 add_custom_target(linefold_script ALL DEPENDS ${linefold_pex})
-install(FILES ${linefold_pex} DESTINATION Data/Scripts)
+install(FILES ${linefold_pex} DESTINATION Scripts)
 
 # CR LF, so that the readme reads well in any Windows editor.
 configure_file(${PROJECT_SOURCE_DIR}/package/Linefold-readme.txt.in
                ${PROJECT_BINARY_DIR}/package/Linefold-readme.txt @ONLY NEWLINE_STYLE CRLF)
-install(FILES ${PROJECT_BINARY_DIR}/package/Linefold-readme.txt DESTINATION Data/SKSE/Plugins)
+install(FILES ${PROJECT_BINARY_DIR}/package/Linefold-readme.txt DESTINATION SKSE/Plugins)
 
 # linefold-routines.exe, for whoever writes the routine file, goes beside the
-# archive, not into it: whatever lies in Data is installed into the game's
-# folder, where a tool has no business. Stripped, and static (CMakeLists.txt),
-# so that it runs wherever it is copied.
+# archive, not into it: whatever the archive holds is installed into the
+# game's Data folder, where a tool has no business. Stripped, and static
+# (CMakeLists.txt), so that it runs wherever it is copied.
 set(linefold_routines_release ${PROJECT_BINARY_DIR}/linefold-routines-${PROJECT_VERSION}.exe)
 add_custom_command(OUTPUT ${linefold_routines_release}
   COMMAND ${CMAKE_STRIP} -o ${linefold_routines_release} $<TARGET_FILE:linefold-routines>

@@ -5,28 +5,21 @@
 # forces the emulator on a machine that could run them natively.
 if(NOT CMAKE_IN_TRY_COMPILE)
   if(NOT DEFINED CACHE{LINEFOLD_I386_RUN})
-    set(probe ${CMAKE_BINARY_DIR}/CMakeFiles/i386-probe)
-    file(WRITE ${probe}.c "int main(void) { return 0; }\n")
-    execute_process(COMMAND ${CMAKE_C_COMPILER} -static -o ${probe} ${probe}.c
-      RESULT_VARIABLE built OUTPUT_QUIET ERROR_QUIET)
-    set(run emulated)
-    set(why "the probe program could not be built")
-    if(built EQUAL 0)
-      # Started by the shell, which reports the system's refusal as it is
-      # rather than trying the program as a script of its own.
-      execute_process(COMMAND sh -c "\"$0\"" ${probe} RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE error)
-      if(result EQUAL 0)
-        set(run native)
-        set(why "this machine starts them")
-      else()
-        # The system's reason: "Exec format error".
-        string(STRIP "${error}" error)
-        string(REGEX REPLACE "^.*: " "" error "${error}")
-        if(error STREQUAL "")
-          set(error "${result}")
-        endif()
-        set(why "this machine cannot start them: a static i386 program fails: ${error}")
-      endif()
+    # scripts/i386-probe, as scripts/test asks it. A probe that cannot be
+    # built is a fault of the tools and stops here; only a program the system
+    # refuses to start means a machine without 32-bit mode.
+    execute_process(
+      COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/../scripts/i386-probe ${CMAKE_BINARY_DIR}/CMakeFiles/i386-probe
+              ${CMAKE_C_COMPILER}
+      RESULT_VARIABLE result OUTPUT_VARIABLE answer ERROR_VARIABLE error OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(result EQUAL 0)
+      set(run native)
+      set(why "this machine starts 32-bit programs: ${answer}")
+    elseif(result EQUAL 1)
+      set(run emulated)
+      set(why "this machine cannot start 32-bit programs: ${answer}")
+    else()
+      message(FATAL_ERROR "${error}")
     endif()
     set(LINEFOLD_I386_RUN ${run} CACHE STRING "How the i386 programs run: native or emulated")
     set(LINEFOLD_I386_PROBED ${run} CACHE INTERNAL "What the probe found")

@@ -59,17 +59,16 @@ std::optional<std::string> OpenFileTable::Register(const ScriptFile& file, const
     LockGuard guard(lock);
     Entry* own = nullptr;
     for (auto& entry : entries) {
+        // A registered file's identity and mode were set before its Register
+        // took this lock, and stay as they are: they may be read here.
+        const LineFile& other = entry.second.file->file;
         if (entry.second.file.get() == &file)
             own = &entry.second;
-        else if (entry.second.registered && entry.second.identity == identity &&
-                 (!readOnly || !entry.second.readOnly))
+        else if (entry.second.registered && other.identity == identity && (!readOnly || !other.readOnly))
             return entry.first;
     }
-    if (own) {
+    if (own)
         own->registered = true;
-        own->identity = identity;
-        own->readOnly = readOnly;
-    }
     return std::nullopt;
 }
 

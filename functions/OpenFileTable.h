@@ -11,18 +11,20 @@
 // The script functions may be called from several threads at once. Two kinds
 // of lock keep them apart, so that one file's disk work never stalls a call
 // on another file:
-// - The table's lock guards the map from keys to files (with its lookup
-//   cache and the identities of the files loaded): held only to find, add or
+// - The table's lock guards the map from keys to files, with its lookup cache
+//   and which files count for the one-writer rule: held only to find, add or
 //   remove an entry, never across disk work and never while waiting for any
 //   other lock.
-// - Each file's own lock (LineFile::lock) guards everything of that file:
-//   its stream, window, cursor and flags, and its entry's state. A call holds
-//   it for its whole work on the file, disk work included.
+// - Each file's own lock (LineFile::lock) guards everything of that file: its
+//   stream, window, cursor and flags, and its entry's state. A call holds it
+//   for its whole work on the file, disk work included.
 // A thread holding a file's lock may take the table's; never the reverse
-// (CloseForUnload only tries a file's lock, so it never waits), and never
-// two files' locks at once. A call keeps a reference to its file, so that a
-// file removed meanwhile by another thread stays alive until the call lets
-// go of it; the last reference destroys the file outside every lock.
+// (CloseForUnload only tries a file's lock, so it never waits), and never two
+// files' locks at once. The debug log's lock and that of the plugin's own
+// files (OwnFiles.h) come last: nothing else is taken while one is held. A
+// call keeps a reference to its file, so that a file removed meanwhile by
+// another thread stays alive until the call lets go of it; the last reference
+// destroys the file outside every lock.
 
 // A script's file as the table holds it.
 struct ScriptFile {
@@ -89,10 +91,8 @@ public:
 private:
     struct Entry {
         std::shared_ptr<ScriptFile> file;
-        // Set by Register: which file the entry's stream holds, and its mode.
+        // Set by Register: the file's identity counts from then on.
         bool registered = false;
-        FileIdentity identity;
-        bool readOnly = false;
     };
     using Entries = std::unordered_map<std::string, Entry>;
 

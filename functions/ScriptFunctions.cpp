@@ -147,7 +147,7 @@ bool ExistsFile(StaticFunctionTag*, StringCache::Ref path)
     return Guarded("ExistsFile", false, [&](OpenFileTable&) {
         std::string text = TextOf(path);
         FilePath filePath;
-        if (PathRefusal(text) || !FilePath::FromScript(text, filePath))
+        if (!FilePath::FromScript(text, filePath) || PathRefusal(filePath))
             return false;
         std::string ignored;
         return TestExistence(filePath, ignored) == Existence::Exists;

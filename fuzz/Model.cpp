@@ -21,10 +21,25 @@
 // - Deleting a file that another key still holds open succeeds on Linux (on
 //   Windows it would be refused): the name is gone, the other stream keeps
 //   the old file, and whatever it writes there is never seen again.
+// - The calls run under a file size limit at which full lies. A stream that
+//   appends to it keeps its bytes until its buffer is full, and then the
+//   write fails: the WriteLine whose flush it was answers false, and the
+//   load is no longer good. At close any byte given fails the close.
 
 namespace model {
 
 const char* const kNamePaths[kNameCount] = {"d/f.txt", "g.txt", "n.txt", "full", "d", "m"};
+
+const std::string& FullFileBytes()
+{
+    static const std::string bytes = [] {
+        std::string lines;
+        while (lines.size() < kFileLimit)
+            lines += "ab\r\n";
+        return lines;
+    }();
+    return bytes;
+}
 
 namespace {
 
@@ -96,7 +111,8 @@ Model::Model(bool fExists, const std::string& fBytes, bool gExists, const std::s
 {
     names[kFolder].kind = Kind::Folder;
     names[kNowhere].kind = Kind::NeverThere;
-    names[kFull].kind = Kind::Device;
+    names[kFull] = {Kind::File, static_cast<int>(inodes.size())};
+    inodes.push_back(FullFileBytes());
     if (fExists) {
         names[kF] = {Kind::File, static_cast<int>(inodes.size())};
         inodes.push_back(fBytes);
@@ -110,7 +126,7 @@ Model::Model(bool fExists, const std::string& fBytes, bool gExists, const std::s
 bool Model::ExistsFile(int key) const
 {
     Kind kind = names[kKeys[key].name].kind;
-    return kind == Kind::File || kind == Kind::Folder || kind == Kind::Device;
+    return kind == Kind::File || kind == Kind::Folder;
 }
 
 bool Model::LoadFile(int key, bool readOnly, bool append, uint32_t count)
@@ -152,12 +168,11 @@ bool Model::LoadFile(int key, bool readOnly, bool append, uint32_t count)
         if (!readOnly && !append)
             inodes[name.inode].clear();
         break;
-    case Kind::Device:
-        // Only ordinary files are opened: a device could block forever.
-        return false;
     }
     opened.reader.inode = opened.writer.inode = name.inode;
     opened.writer.append = append;
+    // Only this stream writes the file while it is open.
+    opened.writer.refused = !readOnly && append && inodes[name.inode].size() >= kFileLimit;
     entry = opened;
     return true;
 }
@@ -238,9 +253,16 @@ std::string Model::NextLine(int key)
 
 void Model::Flush(Entry& entry)
 {
-    for (const std::string& line : entry.stored)
-        entry.writer.waiting += Encode(line);
+    Writer& writer = entry.writer;
+    for (const std::string& line : entry.stored) {
+        if (writer.refused)
+            writer.given += Encode(line).size();
+        else
+            writer.waiting += Encode(line);
+    }
     entry.stored.clear();
+    if (writer.given > kOutputBuffer)
+        entry.good = false;
 }
 
 bool Model::WriteLine(int key, const std::string& line)
@@ -248,8 +270,11 @@ bool Model::WriteLine(int key, const std::string& line)
     Entry& entry = At(key);
     if (!entry.loaded || !entry.good || entry.readOnly)
         return false;
-    if (entry.stored.size() == static_cast<size_t>(entry.size))
+    if (entry.stored.size() == static_cast<size_t>(entry.size)) {
         Flush(entry);
+        if (!entry.good)
+            return false;
+    }
     entry.stored.push_back(UpToNul(AsHeld(line)));
     return true;
 }
@@ -261,6 +286,8 @@ bool Model::Close(Entry& entry)
     if (entry.good)
         Flush(entry);
     Writer& writer = entry.writer;
+    if (writer.refused)
+        return writer.given == 0;
     std::string& bytes = inodes[writer.inode];
     if (writer.append)
         bytes += writer.waiting;
@@ -284,7 +311,7 @@ bool Model::CloseFile(int key)
 bool Model::Unlink(Name name)
 {
     NameState& state = names[name];
-    if (state.kind != Kind::File && state.kind != Kind::Device)
+    if (state.kind != Kind::File)
         return false;
     state = NameState();
     return true;
@@ -304,7 +331,7 @@ bool Model::DeleteAnyFile(int key)
 
 bool Model::WritesFile(int key) const
 {
-    return At(key).loaded && !At(key).readOnly;
+    return At(key).loaded && !At(key).readOnly && !At(key).writer.refused;
 }
 
 }  // namespace model

@@ -15,7 +15,6 @@ enum class Kind {
     Missing,     // nothing; opening for writing creates a file
     File,        // a regular file
     Folder,      // a folder: exists, but opens neither way
-    Device,      // a link to /dev/full: exists, but opens neither way
     NeverThere,  // under a missing folder, below a file, or the empty path: cannot be created
 };
 
@@ -60,6 +59,16 @@ extern const char* const kNamePaths[kNameCount];
 constexpr int32_t kLargestWindow = 100000;
 constexpr int32_t kRefusedWindow = 1 << 27;
 
+// While a call runs, no file may grow past this many bytes (the process's
+// file size limit, as on a full disk). full starts at it, so that appending
+// to it fails; no other file comes near it.
+constexpr size_t kFileLimit = 20 * 1024;
+// What full holds at first: lines of "ab", exactly kFileLimit bytes.
+const std::string& FullFileBytes();
+
+// An output stream keeps this many bytes before it hands them to the system.
+constexpr uint64_t kOutputBuffer = 64 * 1024;
+
 class Model {
 public:
     // f.txt and g.txt hold the given bytes when present; n.txt is missing.
@@ -77,7 +86,8 @@ public:
     std::string NextLine(int key);
     bool WriteLine(int key, const std::string& line);
 
-    // What the fuzzer must know before it makes a call.
+    // What the fuzzer must know before it makes a call: whether the lines of
+    // the key can reach a file.
     bool WritesFile(int key) const;
 
     Kind KindOf(Name name) const { return names[name].kind; }
@@ -98,11 +108,16 @@ private:
         bool ended = false;
     };
     // An open output stream. Its bytes wait in the stream until it is closed
-    // (the fuzzer keeps each input's writing far below the buffer's size).
+    // (the fuzzer keeps each input's writing to files far below the buffer's
+    // size), except when it appends to a file at the size limit: then the
+    // first write that comes when the buffer is full fails, and so does the
+    // one at close if any byte was given.
     struct Writer {
         int inode = -1;
         bool append = false;
         std::string waiting;
+        bool refused = false;  // appends to a file at the limit
+        uint64_t given = 0;    // bytes given to such a stream
     };
     struct Entry {
         bool loaded = false;

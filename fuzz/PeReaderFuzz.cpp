@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int bits : {32, kAddressBits}) {
         // The end of the headers read, as in the middle of a larger file.
         bool cut = bits == kAddressBits;
-        MainImage image;
+        ExecutableImage image;
         if (!DescribePeHeaders(data, size, cut, bits, image).empty()) {
             Expect(image.size == 0 && image.code.empty() && image.writable.empty(), "a refused image is described");
             continue;

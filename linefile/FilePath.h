@@ -8,16 +8,6 @@ using NativePathString = std::wstring;
 using NativePathString = std::string;
 #endif
 
-// Why a script's path text may not be used, or null when it may. Scripts come
-// from mods, and their language reaches no device and no network of its own:
-// a path may name any file the player's account can reach (".." and drive
-// paths included), but nothing that is not an ordinary file on a drive, and
-// no name that Windows would quietly change into another. The rules are
-// Windows' own and hold on every platform, so that one set of tests covers
-// them. They are made on the text alone, before anything touches the file
-// system.
-const char* PathRefusal(const std::string& text);
-
 // A script's path text in the form the file system takes: the one conversion
 // that the existence test, the open and the delete all use.
 //
@@ -32,7 +22,9 @@ public:
     // False when the text is not valid in that code page.
     static bool FromScript(const std::string& text, FilePath& path);
 
-    // The path for messages: every separator shown as '/', as narrow text.
+    // The path for messages: every separator shown as '/', as narrow text
+    // (on Windows in the same code page, so a character whose second byte
+    // is that of '\' stays whole).
     std::string Generic() const;
 
     const NativePathString& Native() const { return native; }
@@ -40,6 +32,17 @@ public:
 private:
     NativePathString native;
 };
+
+// Why a script's path may not be used, or null when it may. Scripts come
+// from mods, and their language reaches no device and no network of its own:
+// a path may name any file the player's account can reach (".." and drive
+// paths included), but nothing that is not an ordinary file on a drive, and
+// no name that Windows would quietly change into another. The rules are
+// Windows' own and hold on every platform, so that one set of tests covers
+// them. On Windows they read the path's characters, as converted for the
+// file functions; elsewhere its bytes. They are made on the text alone,
+// before anything touches the file system.
+const char* PathRefusal(const FilePath& path);
 
 enum class Existence { Exists, Missing, Failed };
 
@@ -49,11 +52,9 @@ enum class Existence { Exists, Missing, Failed };
 // "Failed", with the system's description in errorText.
 Existence TestExistence(const FilePath& path, std::string& errorText);
 
-enum class Removal { Removed, Missing, Failed };
-
-// Deletes the file (or empty folder) at the path. On "Failed", errorText
-// names the operation, the system's description and the path.
-Removal RemoveFile(const FilePath& path, std::string& errorText);
+// The system's description of an error code of its file calls (errno on
+// POSIX, GetLastError on Windows).
+std::string SystemErrorText(unsigned long code);
 
 // While it lives, the system shows no dialog for this thread's file errors
 // (such as "no disk in the drive" over the game): the call fails instead.

@@ -1,12 +1,15 @@
 #include "linefile/LineFile.h"
 
 #include "common/IDebugLog.h"
+#include "linefile/OwnFiles.h"
 
 #include <exception>
 #include <limits>
 #include <new>
 
 namespace {
+
+const char* const kOwnFileRefusal = "one of Linefold's own files";
 
 // A window of count empty slots, or null when it cannot be had. The size
 // check comes first so that a huge count cannot wrap around on 32 bits.
@@ -18,10 +21,11 @@ std::unique_ptr<LineWindow> AllocateWindow(int32_t count)
     return std::unique_ptr<LineWindow>(new (std::nothrow) std::string[slots]);
 }
 
-// A path that could not be used is still shown, as the script gave it, but
-// with its control bytes written as \xNN: a line feed in a script's path must
-// not put a line of its own making into the log.
-std::string ShownAsGiven(const std::string& text)
+// Every path the log shows passes through here: its control bytes written as
+// \xNN, so that a line feed in a script's path cannot put a line of its own
+// making into the log. Nothing else changes, so a double-byte character
+// whose second byte is that of '\' stays whole.
+std::string EscapeControlBytes(const std::string& text)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string shown;
@@ -30,7 +34,7 @@ std::string ShownAsGiven(const std::string& text)
         if (byte < 0x20)
             shown += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
         else
-            shown += c == '\\' ? '/' : c;
+            shown += c;
     }
     return shown;
 }
@@ -63,8 +67,13 @@ std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t buf
         LockGuard guard(file->lock);
         file->Load(pathString, loadedElsewhere);
     } else {
-        // Shown as given: making its generic form would need memory too.
-        LogMessage("Loading file '%s'...", pathString.c_str());
+        // As the script gave it: its generic form would need memory too. So
+        // may its escaping; then the line goes without the path.
+        try {
+            LogMessage("Loading file '%s'...", EscapeControlBytes(pathString).c_str());
+        } catch (const std::exception&) {
+            LogMessage("Loading file...");
+        }
         LogMessage("  Could not allocate memory for the file! Aborting load.");
     }
     return file;
@@ -73,70 +82,97 @@ std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t buf
 void LineFile::Load(const std::string& pathString, const LoadedElsewhere& loadedElsewhere)
 {
     try {
-        if (!FilePath::FromScript(pathString, filePath)) {
-            good = false;
-            LogMessage("Loading file '%s'...", ShownAsGiven(pathString).c_str());
-            LogMessage("  Path is not valid in the system code page! Aborting load.");
-            return;
-        }
-        if (const char* refusal = PathRefusal(pathString)) {
-            good = false;
-            LogMessage("Loading file '%s'...", ShownAsGiven(pathString).c_str());
-            LogMessage("  Path not allowed: %s! Aborting load.", refusal);
-            return;
-        }
-        std::string existenceError;
-        Existence existence = TestExistence(filePath, existenceError);
-        LogMessage("Loading file '%s'...", filePath.Generic().c_str());
-
-        if (existence == Existence::Failed) {
-            good = false;
-            LogMessage("  Could not test whether file exists: %s", existenceError.c_str());
-            return;
-        }
-        if (existence == Existence::Missing && readOnly) {
-            good = false;
-            LogMessage("  File does not exist! Aborting load.");
-            return;
-        }
-        if (bufferSize <= 0) {
-            good = false;
-            LogMessage("  Illegal buffer size '%d'!", bufferSize);
-            return;
-        }
-        window = AllocateWindow(bufferSize);
-        if (!window) {
-            good = false;
-            LogMessage("  Could not allocate buffer of size '%d'!", bufferSize);
-            return;
-        }
-        window[0] = EndMarker;
+        if (TestPath(pathString) && MakeWindow())
+            OpenStream(loadedElsewhere);
     } catch (const std::exception& error) {
+        // A file this load created goes again.
+        input.Close();
+        output.Discard();
         Fail("  Error reading or creating file:", error.what());
+    }
+}
+
+bool LineFile::TestPath(const std::string& pathString)
+{
+    if (!FilePath::FromScript(pathString, filePath)) {
+        // Not text in the code page: its bytes as they came.
+        good = false;
+        LogMessage("Loading file '%s'...", EscapeControlBytes(pathString).c_str());
+        LogMessage("  Path is not valid in the system code page! Aborting load.");
+        return false;
+    }
+    if (const char* refusal = PathRefusal(filePath)) {
+        good = false;
+        LogMessage("Loading file '%s'...", EscapeControlBytes(filePath.Generic()).c_str());
+        LogMessage("  Path not allowed: %s! Aborting load.", refusal);
+        return false;
+    }
+    std::string existenceError;
+    Existence existence = TestExistence(filePath, existenceError);
+    LogMessage("Loading file '%s'...", EscapeControlBytes(filePath.Generic()).c_str());
+
+    if (existence == Existence::Failed) {
+        good = false;
+        LogMessage("  Could not test whether file exists: %s", existenceError.c_str());
+        return false;
+    }
+    if (existence == Existence::Missing && readOnly) {
+        good = false;
+        LogMessage("  File does not exist! Aborting load.");
+        return false;
+    }
+    return true;
+}
+
+bool LineFile::MakeWindow()
+{
+    if (bufferSize <= 0) {
+        good = false;
+        LogMessage("  Illegal buffer size '%d'!", bufferSize);
+        return false;
+    }
+    window = AllocateWindow(bufferSize);
+    if (!window) {
+        good = false;
+        LogMessage("  Could not allocate buffer of size '%d'!", bufferSize);
+        return false;
+    }
+    window[0] = EndMarker;
+    return true;
+}
+
+// Opens exactly one stream. Whatever refuses the file comes before anything
+// is emptied, and a refused file that the opening created goes again.
+void LineFile::OpenStream(const LoadedElsewhere& loadedElsewhere)
+{
+    // A file that is not there yet has no identity: its place is what counts.
+    if (!readOnly && NamesOwnFile(filePath)) {
+        good = false;
+        LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
         return;
     }
-
-    try {
-        bool opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
+    bool opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
+    if (opened)
         identity = readOnly ? input.Identity() : output.Identity();
-        std::optional<std::string> loadedAs;
-        if (opened && loadedElsewhere)
-            loadedAs = loadedElsewhere(identity, readOnly);
-        if (loadedAs) {
-            // Two streams writing one file would interleave their lines.
-            good = false;
-            input.Close();
-            output.Close();
-            LogMessage("  File already loaded as '%s'! Aborting load.", loadedAs->c_str());
-        } else if (!opened || (!readOnly && !append && !output.Empty())) {
-            good = false;
-            output.Close();
-            LogMessage("  Could not open or create file.");
-        } else {
-            LogMessage("  File successfully loaded.");
-        }
-    } catch (const std::exception& error) {
-        Fail("  Error reading or creating file:", error.what());
+    std::optional<std::string> loadedAs;
+    if (opened && loadedElsewhere)
+        loadedAs = loadedElsewhere(identity, readOnly);
+    if (loadedAs) {
+        // Two streams writing one file would interleave their lines.
+        good = false;
+        input.Close();
+        output.Discard();
+        LogMessage("  File already loaded as '%s'! Aborting load.", EscapeControlBytes(*loadedAs).c_str());
+    } else if (opened && !readOnly && IsOwnFile(identity)) {
+        good = false;
+        output.Discard();
+        LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
+    } else if (!opened || (!readOnly && !append && !output.Empty())) {
+        good = false;
+        output.Discard();
+        LogMessage("  Could not open or create file.");
+    } else {
+        LogMessage("  File successfully loaded.");
     }
 }
 
@@ -156,7 +192,7 @@ LineFile::Closing LineFile::CloseTelling()
             }
         }
         good = false;
-        LogMessage("Closed file '%s'.", filePath.Generic().c_str());
+        LogMessage("Closed file '%s'.", EscapeControlBytes(filePath.Generic()).c_str());
         return Closing::Complete;
     } catch (const std::exception& error) {
         Fail("  Error closing file:", error.what());
@@ -168,9 +204,13 @@ bool LineFile::Remove()
 {
     if (good)
         return false;
+    if (IsOwnFile(identity)) {
+        LogMessage("  Delete not allowed: %s!", kOwnFileRefusal);
+        return false;
+    }
     try {
         std::string errorText;
-        switch (RemoveFile(filePath, errorText)) {
+        switch (RemoveFile(filePath, identity, errorText)) {
         case Removal::Removed:
             return true;
         case Removal::Missing:
@@ -178,8 +218,9 @@ bool LineFile::Remove()
         case Removal::Failed:
             break;
         }
+        // The system's message, with the path in it.
         LogMessage("  Error deleting file:");
-        LogMessage("  %s\n", errorText.c_str());
+        LogMessage("  %s\n", EscapeControlBytes(errorText).c_str());
     } catch (const std::exception& error) {
         LogMessage("  Error deleting file:");
         LogMessage("  %s\n", error.what());

@@ -41,9 +41,11 @@ public:
 
     // Creates the LineFile and loads it: checks the path's text, tests the
     // path, allocates the window and opens exactly one stream, which is
-    // refused when loadedElsewhere names a key, before anything is emptied.
-    // The outcome is good. Null (after its log lines) only when not even the
-    // LineFile itself could be allocated.
+    // refused when loadedElsewhere names a key, or (for writing) when it is
+    // one of the plugin's own files, before anything is emptied; a file the
+    // load created goes again when the load fails. The outcome is good. Null
+    // (after its log lines) only when not even the LineFile itself could be
+    // allocated.
     static std::unique_ptr<LineFile> Open(bool readOnly, bool append, int32_t bufferSize,
                                           const std::string& pathString,
                                           const LoadedElsewhere& loadedElsewhere = LoadedElsewhere());
@@ -70,7 +72,9 @@ public:
     // Close, telling apart how it failed.
     Closing CloseTelling();
 
-    // Deletes the file; only once the LineFile is no longer good.
+    // Deletes the file; only once the LineFile is no longer good, only the
+    // file it held (not a folder or another file put at its path since),
+    // and never one of the plugin's own files (OwnFiles.h).
     bool Remove();
 
     // Fills the window with the next block of up to bufferSize lines.
@@ -93,5 +97,11 @@ public:
     Lock lock;
 
 private:
+    // The parts of a load: the checks on the path's text and the existence
+    // test; the window (each false, after its log lines, when the load ends
+    // there); the one stream, with the checks on the file it holds.
+    bool TestPath(const std::string& pathString);
+    bool MakeWindow();
+    void OpenStream(const LoadedElsewhere& loadedElsewhere);
     void Fail(const char* action, const std::string& description);
 };

@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-// The two kinds of text-mode file stream a LineFile uses.
+// The two kinds of text-mode file stream a LineFile uses, and what they tell
+// about the file they hold.
 //
 // Text mode means the same on every platform: a CR LF pair reads as LF, a CR
 // not followed by LF stays in the line, the byte 0x1A ends the input for good,
@@ -19,16 +20,47 @@
 // only exhausted memory throws (std::bad_alloc, std::length_error).
 
 namespace textmode {
-struct File;  // the platform's open file
+struct SystemFile;  // the platform's open file
 }
 
 // Which file an open stream holds, whatever path reached it: the volume and
-// the file's number on it.
+// the file's number on it. Where the system gives no usable volume or number
+// (0, as Wine does on tmpfs, sysfs and procfs), the file's final path as the
+// system names it stands beside them, so that two files are never taken for
+// one; two hard links of such a file then count as two files.
 struct FileIdentity {
     uint64_t volume = 0;
     uint64_t index = 0;
-    bool operator==(const FileIdentity& other) const { return volume == other.volume && index == other.index; }
+    NativePathString finalPath;  // empty where volume and index are enough
+    bool operator==(const FileIdentity& other) const
+    {
+        return volume == other.volume && index == other.index && finalPath == other.finalPath;
+    }
+    bool operator!=(const FileIdentity& other) const { return !(*this == other); }
 };
+
+// The identity of the file or folder at path, links followed; false when
+// nothing can be opened there.
+bool IdentifyPath(const NativePathString& path, FileIdentity& identity);
+
+// The identity of the folder that the last name of path would be made in,
+// and that name; false when the folder cannot be opened.
+bool IdentifyFolderOf(const NativePathString& path, FileIdentity& folder, NativePathString& name);
+
+// Whether two names of one folder name one file, as the platform's file
+// system compares them (on Windows, without regard to letter case).
+bool SameFileName(const NativePathString& one, const NativePathString& other);
+
+enum class Removal { Removed, Missing, Failed };
+
+// Deletes the file at path, but only the file that has the identity expected,
+// checked just before: never a folder, nor another file put at the path
+// since. A link at the path is removed itself, when it leads to that file.
+// On Windows the delete goes through the handle that was checked, so no swap
+// in between can make it remove anything else; POSIX has no such call, so
+// there a file swapped in between the check and the unlink would go. On
+// "Failed", errorText names the operation, the reason and the path.
+Removal RemoveFile(const FilePath& path, const FileIdentity& expected, std::string& errorText);
 
 namespace textmode {
 // A seam for tests: when set, runs on the calling thread before each read of
@@ -62,13 +94,16 @@ public:
 
 private:
     bool Fill();
+    long ReadText(char* text, size_t size, int& error);
 
-    textmode::File* file = nullptr;
+    textmode::SystemFile* file = nullptr;
     FileIdentity identity;
     std::unique_ptr<char[]> buffer;
     const char* next = nullptr;
     const char* end = nullptr;
-    bool atEnd = false;
+    bool atEnd = false;       // no more lines: the end of the text was handed out
+    bool textEnded = false;   // the file's end or 0x1A was met: nothing more is read
+    bool heldReturn = false;  // a CR ended the last read; its partner may follow
     bool failed = false;
     std::string errorText;
 };
@@ -80,7 +115,7 @@ public:
     TextOutput(const TextOutput&) = delete;
     TextOutput& operator=(const TextOutput&) = delete;
 
-    // Creates a missing file and keeps what is there; with append every
+    // Opens the file, or creates it when it is missing; with append every
     // write goes to the end. Nothing is emptied before Empty.
     bool Open(const FilePath& path, bool append);
     bool IsOpen() const { return file != nullptr; }
@@ -88,6 +123,10 @@ public:
 
     // Empties the file just opened (not for appending), before any write.
     bool Empty();
+
+    // Closes without writing what is buffered; a file that this Open
+    // created goes again, so that a load that fails leaves nothing behind.
+    void Discard();
 
     // Writes the text and one LF. Once a write has failed, nothing more is
     // written. Bytes may stay buffered until Close.
@@ -101,9 +140,15 @@ public:
 
 private:
     void Fail(int error);
+    bool Put(const char* data, size_t size);
+    bool WritePending();
 
-    textmode::File* file = nullptr;
+    textmode::SystemFile* file = nullptr;
     FileIdentity identity;
+    FilePath path;
+    bool created = false;
+    std::unique_ptr<char[]> pending;  // written text not yet handed to the system
+    size_t pendingSize = 0;
     bool failed = false;
     std::string errorText;
 };

@@ -1,5 +1,7 @@
 #include "pex/PexFile.h"
 
+#include "common/HexText.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -196,13 +198,6 @@ std::string Write(const File& file)
 
 namespace {
 
-std::string Hex(uint64_t value, int digits)
-{
-    char text[24];
-    std::snprintf(text, sizeof(text), "0x%0*llX", digits, static_cast<unsigned long long>(value));
-    return text;
-}
-
 class Reader {
 public:
     explicit Reader(const std::string& bytes) : bytes(bytes) {}
@@ -303,7 +298,7 @@ public:
         case kAssign: fixed = 2; break;
         case kReturn: fixed = 1; break;
         case kCallMethod: fixed = 3; break;
-        default: Fail(start, "unknown opcode " + Hex(instruction.opcode, 2));
+        default: Fail(start, "unknown opcode " + HexText(instruction.opcode, 2));
         }
         for (size_t i = 0; i < fixed; ++i)
             instruction.arguments.push_back(ReadValue("an argument"));
@@ -367,7 +362,7 @@ public:
     {
         uint32_t magic = U32("the magic number");
         if (magic != kMagic)
-            Fail(0, "no compiled script: magic number " + Hex(magic, 8));
+            Fail(0, "no compiled script: magic number " + HexText(magic, 8));
         file.majorVersion = U8("the version");
         file.minorVersion = U8("the version");
         if (file.majorVersion != 3 || file.minorVersion != 2)
@@ -471,7 +466,7 @@ std::string Shown(const Value& value)
         return shown;
     }
     case Value::kBool:
-        return value.boolean == 0 ? "false" : value.boolean == 1 ? "true" : "bool " + Hex(value.boolean, 2);
+        return value.boolean == 0 ? "false" : value.boolean == 1 ? "true" : "bool " + HexText(value.boolean, 2);
     case Value::kNone:
         break;
     }
@@ -499,14 +494,14 @@ std::string Signature(const Function& function)
     if (function.flags & kNative)
         text += " Native";
     if (uint8_t other = function.flags & ~(kGlobal | kNative))
-        text += " flags " + Hex(other, 2);
+        text += " flags " + HexText(other, 2);
     return text;
 }
 
 // User flags with the names the file's own table gives their bits.
 std::string ShownFlags(uint32_t flags, const std::vector<UserFlag>& names)
 {
-    std::string text = Hex(flags, 1);
+    std::string text = HexText(flags, 1);
     for (const UserFlag& flag : names) {
         if (flag.bit < 32 && (flags >> flag.bit & 1))
             text += " " + flag.name;
@@ -519,7 +514,7 @@ std::string ShownFlags(uint32_t flags, const std::vector<UserFlag>& names)
 void Dump(const File& file, std::ostream& out)
 {
     out << "header\n"
-        << "  magic " << Hex(kMagic, 8) << ", version " << int(file.majorVersion) << "."
+        << "  magic " << HexText(kMagic, 8) << ", version " << int(file.majorVersion) << "."
         << int(file.minorVersion) << ", game " << file.gameId << "\n"
         << "  compiled at " << file.compiledAt << "\n"
         << "  source " << Quoted(file.sourceName) << "\n"

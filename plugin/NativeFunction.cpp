@@ -20,7 +20,7 @@ static_assert(offsetof(NativeFunctionBase, handle1) == 8 && offsetof(NativeFunct
                   offsetof(NativeFunctionBase, hostHalfWord) == 28 &&
                   offsetof(NativeFunctionBase, hostCount) == 30 &&
                   offsetof(NativeFunctionBase, hostFlagA) == 32 &&
-                  offsetof(NativeFunctionBase, hostFlagB) == 33 &&
+                  offsetof(NativeFunctionBase, mayRunAtOnce) == 33 &&
                   offsetof(NativeFunctionBase, hostValue) == 36 &&
                   offsetof(NativeFunctionBase, handle4) == 40 && sizeof(NativeFunctionBase) == 44,
               "NativeFunctionBase");
@@ -71,8 +71,8 @@ bool LINEFOLD_THISCALL ClearWord(IFunction*, uintptr_t, uint32_t* location)
     return false;
 }
 
-bool LINEFOLD_THISCALL HostFlagB(IFunction* self) { return Object(self)->hostFlagB; }
-void LINEFOLD_THISCALL SetHostFlagB(IFunction* self, bool value) { Object(self)->hostFlagB = value; }
+bool LINEFOLD_THISCALL MayRunAtOnce(IFunction* self) { return Object(self)->mayRunAtOnce; }
+void LINEFOLD_THISCALL SetMayRunAtOnce(IFunction* self, bool value) { Object(self)->mayRunAtOnce = value; }
 
 bool LINEFOLD_THISCALL HasScriptFunction(IFunction* self)
 {
@@ -126,8 +126,8 @@ FunctionTable MakeNativeFunctionTable()
     table.handle4 = Handle4;
     table.ignoreWord = IgnoreWord;
     table.clearWord = ClearWord;
-    table.hostFlagB = HostFlagB;
-    table.setHostFlagB = SetHostFlagB;
+    table.mayRunAtOnce = MayRunAtOnce;
+    table.setMayRunAtOnce = SetMayRunAtOnce;
     table.hasScriptFunction = HasScriptFunction;
     table.invoke = Abstract<bool>;
     SetRuntimeSlots(table);
@@ -141,11 +141,11 @@ FunctionTable MakeInterfaceTable()
     table.handle1 = table.handle2 = table.handle3 = table.handle4 = Abstract<StringCache::Ref*>;
     table.resultType = table.alwaysZero = table.hostValue = Abstract<uint32_t>;
     table.hostCount = table.hostCountAgain = Abstract<uint16_t>;
-    table.alwaysTrue = table.alwaysFalse = table.hostFlagB = table.hasScriptFunction = Abstract<bool>;
+    table.alwaysTrue = table.alwaysFalse = table.mayRunAtOnce = table.hasScriptFunction = Abstract<bool>;
     table.hostFlagA = Abstract<uint8_t>;
     table.ignoreWord = AbstractVoid<uint32_t>;
     table.clearWord = Abstract<bool, uintptr_t, uint32_t*>;
-    table.setHostFlagB = AbstractVoid<bool>;
+    table.setMayRunAtOnce = AbstractVoid<bool>;
     table.invoke = Abstract<bool, uintptr_t, uintptr_t, uintptr_t, ScriptValue*, ScriptCallFrame*>;
     SetRuntimeSlots(table);
     return table;

@@ -40,7 +40,9 @@ struct NativeFunctionBase : IFunction {
     uint16_t hostHalfWord;
     uint16_t hostCount;
     uint8_t hostFlagA;
-    bool hostFlagB;
+    // The engine's permission to run a call at once on the calling script's
+    // thread; without it the call waits for the game's main thread.
+    bool mayRunAtOnce;
     uint32_t hostValue;
     StringCache::Ref handle4;
 };
@@ -73,8 +75,8 @@ struct FunctionTable {
     HostRoutine runtimeSlot16;                                                // 16
     bool(LINEFOLD_THISCALL* clearWord)(IFunction* self, uintptr_t first, uint32_t* location);  // 17
     HostRoutine runtimeSlot18;                                                // 18
-    bool(LINEFOLD_THISCALL* hostFlagB)(IFunction* self);                      // 19
-    void(LINEFOLD_THISCALL* setHostFlagB)(IFunction* self, bool value);       // 20
+    bool(LINEFOLD_THISCALL* mayRunAtOnce)(IFunction* self);                   // 19
+    void(LINEFOLD_THISCALL* setMayRunAtOnce)(IFunction* self, bool value);    // 20
     bool(LINEFOLD_THISCALL* hasScriptFunction)(IFunction* self);              // 21
     bool(LINEFOLD_THISCALL* invoke)(IFunction* self, uintptr_t baseObject, uintptr_t hostValueA,
                                     uintptr_t hostValueB, ScriptValue* result,

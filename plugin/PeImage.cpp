@@ -1,5 +1,7 @@
 #include "plugin/PeImage.h"
 
+#include "common/HexText.h"
+
 #include <cstdint>
 
 namespace {
@@ -15,18 +17,9 @@ uint32_t Word16(const unsigned char* at) { return uint32_t{at[0]} | uint32_t{at[
 uint32_t Word32(const unsigned char* at) { return Word16(at) | Word16(at + 2) << 16; }
 uint64_t Word64(const unsigned char* at) { return Word32(at) | uint64_t{Word32(at + 4)} << 32; }
 
-std::string Hex(uint64_t value)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string digits;
-    do {
-        digits.insert(digits.begin(), kDigits[value & 15]);
-        value >>= 4;
-    } while (value != 0);
-    return "0x" + digits;
-}
-
-std::string SectionName(const unsigned char* header)
+// A section header's name as a message shows it: '?' for a byte that is not
+// printable ASCII.
+std::string ShownSectionName(const unsigned char* header)
 {
     std::string name;
     for (size_t i = 0; i < 8 && header[i] != 0; ++i)
@@ -34,79 +27,93 @@ std::string SectionName(const unsigned char* header)
     return name;
 }
 
-}  // namespace
+// Where the parts of the headers lie, and what the file header says.
+struct Layout {
+    uint64_t pe = 0;        // the PE signature, the file header after it
+    uint64_t optional = 0;  // the optional header
+    uint64_t table = 0;     // the section table
+    uint32_t sections = 0;
+    uint32_t stamp = 0;
+};
 
-std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut, int addressBits,
-                              MainImage& image)
+// The DOS header's pointer, the PE signature and the file header: where the
+// other parts lie.
+std::string ReadFileHeader(const unsigned char* bytes, size_t size, const std::string& pastEnd, Layout& layout)
 {
-    image = MainImage{};
-    const std::string pastEnd = cut ? "beyond the first " + std::to_string(size) + " bytes, where the headers must lie"
-                                    : "past the end of the file (" + std::to_string(size) + " bytes)";
     if (size >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F')
         return "an ELF file, not a PE image: routine files are written for TESV.exe only";
     if (size < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z')
         return "not a PE image: no MZ header";
-    const uint64_t pe = Word32(bytes + 0x3C);
-    const uint64_t optional = pe + 24;
-    if (optional > size)
-        return "the PE header at " + Hex(pe) + " lies " + pastEnd;
-    if (Word32(bytes + pe) != 0x00004550)  // "PE\0\0"
-        return "not a PE image: no PE signature at " + Hex(pe);
-    const uint32_t sections = Word16(bytes + pe + 6);
-    const uint32_t stamp = Word32(bytes + pe + 8);
-    const uint32_t optionalSize = Word16(bytes + pe + 20);
+    layout.pe = Word32(bytes + 0x3C);
+    layout.optional = layout.pe + 24;
+    if (layout.optional > size)
+        return "the PE header at " + HexText(layout.pe) + " lies " + pastEnd;
+    if (Word32(bytes + layout.pe) != 0x00004550)  // "PE\0\0"
+        return "not a PE image: no PE signature at " + HexText(layout.pe);
+    layout.sections = Word16(bytes + layout.pe + 6);
+    layout.stamp = Word32(bytes + layout.pe + 8);
+    const uint32_t optionalSize = Word16(bytes + layout.pe + 20);
     if (optionalSize < 64)
         return "an optional header of " + std::to_string(optionalSize) + " bytes is too small";
-    const uint64_t table = optional + optionalSize;
-    if (table > size)
+    layout.table = layout.optional + optionalSize;
+    if (layout.table > size)
         return "the optional header lies " + pastEnd;
+    return {};
+}
 
-    const uint32_t magic = Word16(bytes + optional);
+// The optional header: the image's address width, base and size of image.
+std::string ReadOptionalHeader(const unsigned char* bytes, const Layout& layout, int addressBits,
+                               ExecutableImage& image)
+{
+    const unsigned char* optional = bytes + layout.optional;
+    const uint32_t magic = Word16(optional);
     uint64_t base;
     if (magic == 0x10B) {
         image.addressBits = 32;
-        base = Word32(bytes + optional + 28);
+        base = Word32(optional + 28);
     } else if (magic == 0x20B) {
         image.addressBits = 64;
-        base = Word64(bytes + optional + 24);
+        base = Word64(optional + 24);
     } else {
-        return "an optional header of unknown kind " + Hex(magic);
+        return "an optional header of unknown kind " + HexText(magic);
     }
     if (image.addressBits != addressBits || addressBits > kAddressBits)
         return "a " + std::to_string(image.addressBits) + "-bit image, where a " + std::to_string(addressBits) +
                "-bit one is wanted";
-    const uint64_t imageSize = Word32(bytes + optional + 56);
+    const uint64_t imageSize = Word32(optional + 56);
     if (imageSize == 0)
         return "a size of image of 0";
     // Its last byte's address plus one must be an address too; compared
     // without a sum that could overflow.
-    const uint64_t highest = image.addressBits == 64 ? ~uint64_t{0} : (uint64_t{1} << image.addressBits) - 1;
-    if (base > highest - imageSize)
-        return "base " + Hex(base) + " with size of image " + Hex(imageSize) +
+    if (base > AddressMask(image.addressBits) - imageSize)
+        return "base " + HexText(base) + " with size of image " + HexText(imageSize) +
                " runs past the end of the address space";
-    if (sections > kMostSections)
-        return std::to_string(sections) + " sections, more than the " + std::to_string(kMostSections) +
-               " Windows loads";
-    if (table + uint64_t{sections} * kSectionHeaderSize > size)
-        return "the table of " + std::to_string(sections) + " sections lies " + pastEnd;
-
     image.linkedBase = static_cast<uintptr_t>(base);
     image.base = image.linkedBase;
     image.size = static_cast<uintptr_t>(imageSize);
-    image.stamp = stamp;
-    for (uint32_t i = 0; i < sections; ++i) {
-        const unsigned char* header = bytes + table + i * kSectionHeaderSize;
+    return {};
+}
+
+// The section table: the ranges of code and of writable data, each inside
+// the size of image.
+std::string ReadSections(const unsigned char* bytes, size_t size, const std::string& pastEnd, const Layout& layout,
+                         ExecutableImage& image)
+{
+    if (layout.sections > kMostSections)
+        return std::to_string(layout.sections) + " sections, more than the " + std::to_string(kMostSections) +
+               " Windows loads";
+    if (layout.table + uint64_t{layout.sections} * kSectionHeaderSize > size)
+        return "the table of " + std::to_string(layout.sections) + " sections lies " + pastEnd;
+    for (uint32_t i = 0; i < layout.sections; ++i) {
+        const unsigned char* header = bytes + layout.table + i * kSectionHeaderSize;
         uint64_t virtualSize = Word32(header + 8);
         if (virtualSize == 0)
             virtualSize = Word32(header + 16);  // the size of its data in the file
         const uint64_t start = Word32(header + 12);
         const uint32_t flags = Word32(header + 36);
-        if (start + virtualSize > imageSize) {
-            std::string name = SectionName(header);
-            image = MainImage{};
-            return "section " + std::to_string(i + 1) + " '" + name + "' (" + Hex(start) + " + " + Hex(virtualSize) +
-                   ") lies outside the size of image " + Hex(imageSize);
-        }
+        if (start + virtualSize > image.size)
+            return "section " + std::to_string(i + 1) + " '" + ShownSectionName(header) + "' (" + HexText(start) +
+                   " + " + HexText(virtualSize) + ") lies outside the size of image " + HexText(image.size);
         AddressRange range{image.base + static_cast<uintptr_t>(start),
                            image.base + static_cast<uintptr_t>(start + virtualSize)};
         if (flags & kExecute)
@@ -115,4 +122,25 @@ std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut,
             image.writable.push_back(range);
     }
     return {};
+}
+
+}  // namespace
+
+std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut, int addressBits,
+                              ExecutableImage& image)
+{
+    image = ExecutableImage{};
+    const std::string pastEnd = cut ? "beyond the first " + std::to_string(size) + " bytes, where the headers must lie"
+                                    : "past the end of the file (" + std::to_string(size) + " bytes)";
+    Layout layout;
+    std::string problem = ReadFileHeader(bytes, size, pastEnd, layout);
+    if (problem.empty())
+        problem = ReadOptionalHeader(bytes, layout, addressBits, image);
+    if (problem.empty())
+        problem = ReadSections(bytes, size, pastEnd, layout, image);
+    if (problem.empty())
+        image.stamp = layout.stamp;
+    else
+        image = ExecutableImage{};
+    return problem;
 }

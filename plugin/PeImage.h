@@ -20,4 +20,4 @@ constexpr size_t kPeHeaderBytes = 64 * 1024;
 // are not such headers (one line). cut says that the bytes are the start of
 // a larger file, for that message.
 std::string DescribePeHeaders(const unsigned char* bytes, size_t size, bool cut, int addressBits,
-                              MainImage& image);
+                              ExecutableImage& image);

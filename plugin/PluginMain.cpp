@@ -2,7 +2,9 @@
 
 #include "common/IDebugLog.h"
 #include "functions/ScriptFunctions.h"
+#include "linefile/OwnFiles.h"
 #include "plugin/NativeFunction.h"
+#include "plugin/RoutineFile.h"
 #include "plugin/RuntimeRoutines.h"
 
 #include <exception>
@@ -44,6 +46,20 @@ const Registration kRegistrationTable[] = {
     {"WriteLine", sizeof(LineWrite), Construct<LineWrite, WriteLine>},
 };
 
+// Scripts may read, but never write or delete, the debug log and the routine
+// file, whose addresses the next start would call.
+void ProtectOwnFiles()
+{
+    std::vector<NativePathString> paths;
+    FilePath log;
+    if (FilePath::FromScript(IDebugLog::OpenPath(), log) && !log.Native().empty())
+        paths.push_back(log.Native());
+    NativePathString routineFile;
+    if (FindRoutineFileBesidePlugin(kSupportedRuntime, routineFile))
+        paths.push_back(routineFile);
+    SetOwnFiles(paths);
+}
+
 void LogCaughtError(const char* where, const char* what)
 {
     LogMessage("  Error in %s: %s", where, what);
@@ -58,6 +74,7 @@ extern "C" bool SKSEPlugin_Query(const HostLoadInterface* host, PluginInfoRecord
         IDebugLog::SetConsoleThreshold(1);
         IDebugLog::SetFileThreshold(5);
         LogMessage("%s", kPluginName);
+        ProtectOwnFiles();
 
         info->infoVersion = 1;
         info->name = kPluginName;
@@ -143,7 +160,7 @@ bool RegisterFunctions(ScriptClassRegistry* registry)
         // 30 lines a second read at 60 frames, and every block read or
         // written in the player's frame. Calls from several script threads at
         // once are safe, since each call holds the one call lock.
-        function->hostFlagB = true;
+        function->mayRunAtOnce = true;
         registerFunction(registry, function);
     }
     return true;

@@ -1,9 +1,8 @@
 #include "plugin/RoutineFile.h"
 
+#include "common/HexText.h"
 #include "plugin/PeImage.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <string_view>
 
 namespace {
@@ -77,15 +76,6 @@ size_t EntryNamed(std::string_view name)
     return entry;
 }
 
-std::string Hex(uint64_t value, int digits)
-{
-    char text[32];
-    // At most 16 digits: the bound also tells the compiler the text fits.
-    digits = std::min(std::max(digits, 1), 16);
-    std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
-    return text;
-}
-
 enum class Number { Valid, NotHex, TooLarge };
 
 // [0x] hexadecimal digits, fitting in bits.
@@ -106,7 +96,7 @@ Number ParseHex(std::string_view text, int bits, uint64_t& value)
             return Number::NotHex;
         if (value >> (bits - 4) != 0)
             tooLarge = true;
-        value = (value << 4 | static_cast<uint64_t>(digit)) & (bits == 64 ? ~0ull : (1ull << bits) - 1);
+        value = (value << 4 | static_cast<uint64_t>(digit)) & AddressMask(bits);
     }
     return tooLarge ? Number::TooLarge : Number::Valid;
 }
@@ -199,7 +189,7 @@ std::string LineOf(const Entries& entries, size_t entry)
 // Checks the entries against the executable; fills table when all pass.
 // Addresses are checked only against the executable the file was written
 // for: against another they would mean nothing.
-std::vector<std::string> CheckEntries(const Entries& entries, const MainImage& image, RuntimeRoutines& table)
+std::vector<std::string> CheckEntries(const Entries& entries, const ExecutableImage& image, RuntimeRoutines& table)
 {
     std::vector<std::string> problems;
     for (size_t entry = 0; entry < kEntries; ++entry) {
@@ -213,14 +203,14 @@ std::vector<std::string> CheckEntries(const Entries& entries, const MainImage& i
         identified = identified && entries.line[entry] != 0 && entries.value[entry] == here;
         if (entries.line[entry] != 0 && entries.value[entry] != here)
             problems.push_back(LineOf(entries, entry) + "written for another executable: " + EntryName(entry) + " " +
-                               Hex(entries.value[entry], 8) + ", this one's is " + Hex(here, 8));
+                               HexText(entries.value[entry], 8) + ", this one's is " + HexText(here, 8));
     }
     if (!identified)
         return problems;
 
     // Distances wrap at the executable's address width, as its own
     // arithmetic would.
-    const uint64_t mask = image.addressBits == 64 ? ~uint64_t{0} : (uint64_t{1} << image.addressBits) - 1;
+    const uint64_t mask = AddressMask(image.addressBits);
     const uint64_t statedBase = entries.value[kImageBase];
     RuntimeRoutines checked{};
     for (size_t i = 0; i < std::size(kRoutineFields); ++i) {
@@ -231,8 +221,8 @@ std::vector<std::string> CheckEntries(const Entries& entries, const MainImage& i
         uint64_t stated = entries.value[entry];
         uint64_t distance = (stated - statedBase) & mask;
         auto address = static_cast<uintptr_t>(image.base + distance);
-        std::string named = LineOf(entries, entry) + Quoted(field.name) + " = " + Hex(stated, image.addressBits / 4) +
-                            " lies outside the executable";
+        std::string named = LineOf(entries, entry) + Quoted(field.name) + " = " +
+                            HexText(stated, image.addressBits / 4) + " lies outside the executable";
         if (distance >= image.size)
             problems.push_back(named);
         else if (field.isObject && !InAny(image.writable, address))
@@ -247,13 +237,13 @@ std::vector<std::string> CheckEntries(const Entries& entries, const MainImage& i
     return problems;
 }
 
-std::string SectionName(uint32_t runtime) { return Hex(runtime, 8).substr(2); }
+std::string RuntimeSectionName(uint32_t runtime) { return HexText(runtime, 8).substr(2); }
 
 }  // namespace
 
-std::string RoutineFileName(uint32_t runtime) { return "Linefold-" + SectionName(runtime) + ".ini"; }
+std::string RoutineFileName(uint32_t runtime) { return "Linefold-" + RuntimeSectionName(runtime) + ".ini"; }
 
-std::vector<std::string> CheckRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
+std::vector<std::string> CheckRoutineFile(const NativePathString& path, uint32_t runtime, const ExecutableImage& image,
                                           RuntimeRoutines& table)
 {
     std::string shown = platform::Shown(path) + ": ";
@@ -269,7 +259,7 @@ std::vector<std::string> CheckRoutineFile(const NativePathString& path, uint32_t
         break;
     }
     Entries entries;
-    std::string fault = ParseSection(bytes, SectionName(runtime), image.addressBits, entries);
+    std::string fault = ParseSection(bytes, RuntimeSectionName(runtime), image.addressBits, entries);
     std::vector<std::string> problems;
     if (fault.empty())
         problems = CheckEntries(entries, image, table);
@@ -280,16 +270,16 @@ std::vector<std::string> CheckRoutineFile(const NativePathString& path, uint32_t
     return problems;
 }
 
-std::string ReadRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
+std::string ReadRoutineFile(const NativePathString& path, uint32_t runtime, const ExecutableImage& image,
                             RuntimeRoutines& table)
 {
     std::vector<std::string> problems = CheckRoutineFile(path, runtime, image, table);
     return problems.empty() ? std::string() : problems.front();
 }
 
-std::string DescribeExecutableFile(const NativePathString& path, MainImage& image)
+std::string DescribeExecutableFile(const NativePathString& path, ExecutableImage& image)
 {
-    image = MainImage{};
+    image = ExecutableImage{};
     std::string shown = platform::Shown(path) + ": ";
     std::string bytes, error;
     bool cut = false;
@@ -309,20 +299,27 @@ std::string DescribeExecutableFile(const NativePathString& path, MainImage& imag
         DescribePeHeaders(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), cut, 32, image);
     if (problem.empty())
         return {};
-    image = MainImage{};
+    image = ExecutableImage{};
     return shown + problem;
+}
+
+bool FindRoutineFileBesidePlugin(uint32_t runtime, NativePathString& path)
+{
+    if (!platform::PluginFolder(path))
+        return false;
+    path += platform::FromAscii(RoutineFileName(runtime));
+    return true;
 }
 
 RuntimeReadiness ReadRoutineFileBesidePlugin(uint32_t runtime, RuntimeRoutines& table)
 {
     RuntimeReadiness readiness;
     NativePathString path;
-    if (!platform::PluginFolder(path)) {
+    if (!FindRoutineFileBesidePlugin(runtime, path)) {
         readiness.problem = "the plugin's own folder cannot be found";
         return readiness;
     }
-    path += platform::FromAscii(RoutineFileName(runtime));
-    MainImage image;
+    ExecutableImage image;
     if (!DescribeMainImage(image)) {
         readiness.problem = "the running executable's headers cannot be read";
         return readiness;
@@ -337,21 +334,21 @@ RuntimeReadiness ReadRoutineFileBesidePlugin(uint32_t runtime, RuntimeRoutines& 
 namespace {
 
 // The comment and the lines that say which executable the file is for.
-std::string Heading(uint32_t runtime, const MainImage& image, uintptr_t statedBase)
+std::string Heading(uint32_t runtime, const ExecutableImage& image, uintptr_t statedBase)
 {
-    return "; Where Linefold finds the routines it calls in the executable, for runtime " + SectionName(runtime) +
-           ".\n"
+    const std::string section = RuntimeSectionName(runtime);
+    return "; Where Linefold finds the routines it calls in the executable, for runtime " + section + ".\n"
            "; Hexadecimal addresses for the executable loaded at imageBase; imageSize and\n"
            "; imageStamp name the executable they were written for.\n"
-           "[" + SectionName(runtime) + "]\n"
-           "imageBase = " + Hex(statedBase, image.addressBits / 4) + "\n"
-           "imageSize = " + Hex(image.size, 8) + "\n"
-           "imageStamp = " + Hex(image.stamp, 8) + "\n";
+           "[" + section + "]\n"
+           "imageBase = " + HexText(statedBase, image.addressBits / 4) + "\n"
+           "imageSize = " + HexText(image.size, 8) + "\n"
+           "imageStamp = " + HexText(image.stamp, 8) + "\n";
 }
 
 }  // namespace
 
-std::string StartingRoutineFileText(uint32_t runtime, const MainImage& image)
+std::string StartingRoutineFileText(uint32_t runtime, const ExecutableImage& image)
 {
     std::string text = Heading(runtime, image, image.linkedBase) +
                        ";\n"
@@ -362,14 +359,14 @@ std::string StartingRoutineFileText(uint32_t runtime, const MainImage& image)
     return text;
 }
 
-std::string RoutineFileText(uint32_t runtime, const MainImage& image, const RuntimeRoutines& routines,
+std::string RoutineFileText(uint32_t runtime, const ExecutableImage& image, const RuntimeRoutines& routines,
                             uintptr_t statedBase)
 {
     const int digits = image.addressBits / 4;
     std::string text = Heading(runtime, image, statedBase);
     for (const RoutineField& field : kRoutineFields)
         text += std::string(field.name) + " = " +
-                Hex(statedBase + (FieldAddress(routines, field) - image.base), digits) + "\n";
+                HexText(statedBase + (FieldAddress(routines, field) - image.base), digits) + "\n";
     return text;
 }
 

@@ -45,6 +45,10 @@
 // The width of this program's addresses.
 constexpr int kAddressBits = 8 * sizeof(uintptr_t);
 
+// The mask of an address of that many bits (at most 64): arithmetic on an
+// executable's addresses wraps where the executable's own would.
+constexpr uint64_t AddressMask(int bits) { return bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1; }
+
 // The addresses from begin up to, not including, end.
 struct AddressRange {
     uintptr_t begin;
@@ -56,7 +60,7 @@ struct AddressRange {
 // against. The plugin describes the running program's main executable (not
 // the plugin); linefold-routines describes an executable on disk as loaded
 // at its linked base (PeImage.h).
-struct MainImage {
+struct ExecutableImage {
     uintptr_t base = 0;        // where its first byte is loaded
     uintptr_t linkedBase = 0;  // where its headers say it was linked to load
     uintptr_t size = 0;
@@ -68,7 +72,7 @@ struct MainImage {
 };
 
 // False when the executable's headers cannot be read.
-bool DescribeMainImage(MainImage& image);
+bool DescribeMainImage(ExecutableImage& image);
 
 // Linefold-09200000.ini for runtime 0x09200000.
 std::string RoutineFileName(uint32_t runtime);
@@ -79,18 +83,22 @@ std::string RoutineFileName(uint32_t runtime);
 // file and the line or entry. A fault in the file's form ends the reading,
 // so it is the only problem then; past that, every missing entry and every
 // misplaced address is one.
-std::vector<std::string> CheckRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
+std::vector<std::string> CheckRoutineFile(const NativePathString& path, uint32_t runtime, const ExecutableImage& image,
                                           RuntimeRoutines& table);
 
 // The same, answering only the first problem, or the empty text: the one
 // line the plugin logs.
-std::string ReadRoutineFile(const NativePathString& path, uint32_t runtime, const MainImage& image,
+std::string ReadRoutineFile(const NativePathString& path, uint32_t runtime, const ExecutableImage& image,
                             RuntimeRoutines& table);
 
 // Describes the executable file at path, a 32-bit PE image (such as the
 // game's), from its headers alone. Answers the empty text, or why not, in one
 // line naming the file.
-std::string DescribeExecutableFile(const NativePathString& path, MainImage& image);
+std::string DescribeExecutableFile(const NativePathString& path, ExecutableImage& image);
+
+// Where the routine file for runtime lies: beside the plugin's own binary.
+// False when the plugin's folder cannot be found.
+bool FindRoutineFileBesidePlugin(uint32_t runtime, NativePathString& path);
 
 // The same for the file beside the plugin's own binary and the running
 // executable: what the shipped plugin does when its compiled-in table is
@@ -100,9 +108,9 @@ RuntimeReadiness ReadRoutineFileBesidePlugin(uint32_t runtime, RuntimeRoutines& 
 // A routine file to start from for image: the section for runtime with
 // imageBase, imageSize and imageStamp filled in, and a comment for every
 // routine entry saying what it is, for a person to write its address under.
-std::string StartingRoutineFileText(uint32_t runtime, const MainImage& image);
+std::string StartingRoutineFileText(uint32_t runtime, const ExecutableImage& image);
 
 // The text of a routine file that places routines in image, stating
 // statedBase as the base its addresses assume.
-std::string RoutineFileText(uint32_t runtime, const MainImage& image, const RuntimeRoutines& routines,
+std::string RoutineFileText(uint32_t runtime, const ExecutableImage& image, const RuntimeRoutines& routines,
                             uintptr_t statedBase);

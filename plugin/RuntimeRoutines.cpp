@@ -1,3 +1,5 @@
+// The routine table as data: its entries by name, as the routine file gives
+// them.
 #include "plugin/RuntimeRoutines.h"
 
 #include <cstring>
@@ -22,19 +24,4 @@ uintptr_t FieldAddress(const RuntimeRoutines& routines, const RoutineField& fiel
 void SetFieldAddress(RuntimeRoutines& routines, const RoutineField& field, uintptr_t address)
 {
     std::memcpy(reinterpret_cast<char*>(&routines) + field.offset, &address, sizeof address);
-}
-
-StringCache::Ref MakeHandle(const char* text)
-{
-    StringCache::Ref handle{nullptr};
-    ActiveRuntime().handleConstruct(&handle, text);
-    return handle;
-}
-
-void OwnedHandle::Release() noexcept
-{
-    // The empty handle holds no reference.
-    if (handle.data)
-        ActiveRuntime().handleRelease(&handle);
-    handle.data = nullptr;
 }

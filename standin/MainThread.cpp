@@ -1,8 +1,13 @@
 #include "standin/MainThread.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace standin {
+
+namespace {
+std::runtime_error Stopped() { return std::runtime_error("the main thread has stopped: the call was not made"); }
+}  // namespace
 
 void MainThread::Run(const std::function<void()>& call)
 {
@@ -10,6 +15,8 @@ void MainThread::Run(const std::function<void()>& call)
     pending.call = &call;
     {
         std::unique_lock<std::mutex> lock(mutex);
+        if (stopped)
+            throw Stopped();
         waiting.push_back(&pending);
         changed.notify_all();
         changed.wait(lock, [&pending] { return pending.done; });
@@ -59,6 +66,12 @@ void MainThread::Stop()
     {
         std::lock_guard<std::mutex> guard(mutex);
         stopped = true;
+        // No frame will serve the calls still waiting.
+        for (Pending* pending : waiting) {
+            pending->error = std::make_exception_ptr(Stopped());
+            pending->done = true;
+        }
+        waiting.clear();
     }
     changed.notify_all();
 }

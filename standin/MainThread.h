@@ -37,7 +37,8 @@ public:
     MainThread& operator=(const MainThread&) = delete;
 
     // On a script's thread: hands call over, and returns once a frame has
-    // made it; what the call raised is raised again here.
+    // made it; what the call raised is raised again here. Once Stop was
+    // called, raises std::runtime_error instead: no frame will make it.
     void Run(const std::function<void()>& call);
 
     // One frame, on the calling thread: makes every call handed over before
@@ -47,7 +48,9 @@ public:
     // Waits until at least count calls wait for a frame; false once Stop was
     // called. Lets a driver tick exactly when there is something to serve.
     bool AwaitCalls(size_t count = 1);
-    // Ends every present and later AwaitCalls.
+    // Ends every present and later AwaitCalls, and the frames: the calls
+    // waiting for one, and every call handed over later, fail in Run.
+    // Calls a frame has begun to make are made.
     void Stop();
 
     Statistics Totals() const;

@@ -62,7 +62,7 @@ std::string RoutineFileBeside(const std::string& libraryPath)
 
 std::string WriteRoutineFileBeside(const std::string& libraryPath)
 {
-    MainImage image;
+    ExecutableImage image;
     if (!DescribeMainImage(image))
         return "cannot read this program's own headers";
     std::string path = RoutineFileBeside(libraryPath);

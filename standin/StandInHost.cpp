@@ -100,13 +100,13 @@ uint16_t Host::ParameterCountOf(IFunction* function)
 
 bool Host::RunsAtOnce(IFunction* function)
 {
-    using Flag = decltype(FunctionTable::hostFlagB);
+    using Flag = decltype(FunctionTable::mayRunAtOnce);
     return SlotOf<Flag>(function, 19)(function);
 }
 
 void Host::KeepOnMainThread()
 {
-    using SetFlag = decltype(FunctionTable::setHostFlagB);
+    using SetFlag = decltype(FunctionTable::setMayRunAtOnce);
     for (IFunction* function : registered)
         SlotOf<SetFlag>(function, 20)(function, false);
 }

@@ -352,7 +352,7 @@ void LINEFOLD_THISCALL Construct(NativeFunctionBase* self, const char* name, con
     self->hostHalfWord = 0;
     self->hostCount = static_cast<uint16_t>(parameterCount);
     self->hostFlagA = static_cast<uint8_t>(isStatic);
-    self->hostFlagB = false;
+    self->mayRunAtOnce = false;
     self->hostValue = kHostValue;
     ++constructed;
 }

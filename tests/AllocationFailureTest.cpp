@@ -1,6 +1,7 @@
 // Exhausted memory at every allocation of a whole session, one at a time:
-// no crash, nothing thrown into the caller, a log line, and no line that was
-// answered true lost without a failed close to say so.
+// no crash, nothing thrown into the caller, a log line, no line that was
+// answered true lost without a failed close to say so, and no file left by a
+// load that failed.
 #include "support/TestSupport.h"
 
 #include "functions/ScriptFunctions.h"
@@ -84,6 +85,7 @@ struct Outcome {
     Lines answeredTrue;  // WriteLine answers
     bool closed = false;
     Lines read;          // non-empty NextLine answers
+    bool failedLoadLeftAFile = false;
 };
 
 // Writes the lines through a window of 2, closes, reads them back, deletes:
@@ -111,7 +113,7 @@ Outcome Session(standin::Host* host)
     };
 
     Outcome outcome;
-    load(false);
+    outcome.failedLoadLeftAFile = !load(false) && lftest::fs::exists("s.txt");
     for (size_t i = 0; i < kLines.size(); ++i) {
         bool taken = host ? flag("WriteLine", {standin::StringValue("s.txt"), standin::StringValue(kLines[i])})
                           : Counted([&] { return WriteLine(nullptr, path.Get(), lines[i].Get()); });
@@ -177,6 +179,7 @@ void SweepEveryAllocation(standin::Host* host)
         lftest::fs::remove("s.txt", ignored);
         // Every handle made on the way was given back, whatever failed.
         EXPECT_EQ(standin::Strings(), strings);
+        EXPECT_FALSE(outcome.failedLoadLeftAFile);
 
         // After a close that answered true, the lines read back are lines
         // that were taken, in order, never one out of place or twice. If one

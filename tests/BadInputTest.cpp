@@ -2,10 +2,16 @@
 // names Windows cannot hold, odd bytes in lines, every kind of window size.
 #include "support/TestSupport.h"
 
+#include "common/IDebugLog.h"
 #include "functions/OpenFileTable.h"
 #include "functions/ScriptFunctions.h"
+#include "linefile/OwnFiles.h"
 
 #include <algorithm>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 using lftest::FileLines;
 using lftest::H;
@@ -37,6 +43,76 @@ void ExpectNothingLoadsOrAnswers(StringCache::Ref path)
     EXPECT_FALSE(DeleteAnyFile(nullptr, path));
     EXPECT_EQ(TheOpenFileTable().Size(), 0u);
 }
+
+const char* const network = "a network or device path";
+const char* const character = "a character that no file name may hold";
+const char* const colon = "a colon that does not follow a drive letter";
+const char* const device = "a device name";
+const char* const trailing = "a name ending in a dot or a space";
+
+// A path refused on its text by every function: three loads (for reading,
+// for writing, and the one deleting makes) of two log lines each, every one
+// naming the rule, and no line of the path's own making. The log's lines.
+Lines ExpectRefused(const std::string& path, const char* reason)
+{
+    LogCapture log;
+    ExpectNothingLoadsOrAnswers(H(path));
+    Lines lines = log.Lines();
+    EXPECT_EQ(lines.size(), 6u) << path;
+    std::string refusal = std::string("  Path not allowed: ") + reason + "! Aborting load.";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), refusal), 3) << path;
+    // A path's control bytes are shown escaped, never as lines of its own.
+    for (const std::string& line : lines)
+        EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) { return c >= 0 && c < 0x20; })) << line;
+    return lines;
+}
+
+// The file a script's path names, for the test's own reading: on Windows its
+// text is in the ANSI code page.
+fs::path OnDisk(const std::string& name)
+{
+#if defined(_WIN32)
+    std::wstring wide(name.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()),
+                                                        &wide[0], static_cast<int>(wide.size()))));
+    return fs::path(wide);
+#else
+    return fs::path(name);
+#endif
+}
+
+// A path that every function takes: written, found, read back, deleted.
+void ExpectLoadsAndDeletes(const std::string& name)
+{
+    ASSERT_TRUE(LoadFile(nullptr, H(name), false, false, 1)) << name;
+    EXPECT_TRUE(WriteLine(nullptr, H(name), H("x")));
+    EXPECT_TRUE(CloseFile(nullptr, H(name)));
+    EXPECT_EQ(ReadBytes(OnDisk(name)), "x\r\n") << name;
+    EXPECT_TRUE(ExistsFile(nullptr, H(name))) << name;
+    EXPECT_TRUE(DeleteAnyFile(nullptr, H(name))) << name;
+    EXPECT_FALSE(fs::exists(OnDisk(name))) << name;
+}
+
+// Other spellings of the path sub/NAME that reach the same file.
+std::vector<std::string> SecondSpellings(const std::string& name)
+{
+    return {"./sub/" + name, "sub\\" + name, "sub/../sub/" + name, fs::absolute("sub/" + name).string()};
+}
+
+// While it lives, the files at these paths are the plugin's own.
+struct OwnFilesWhileAlive {
+    explicit OwnFilesWhileAlive(const std::vector<std::string>& paths)
+    {
+        std::vector<NativePathString> native;
+        for (const std::string& path : paths) {
+            FilePath filePath;
+            EXPECT_TRUE(FilePath::FromScript(path, filePath));
+            native.push_back(filePath.Native());
+        }
+        SetOwnFiles(native);
+    }
+    ~OwnFilesWhileAlive() { SetOwnFiles({}); }
+};
 
 }  // namespace
 
@@ -141,11 +217,6 @@ TEST_F(BadInputTest, NulInsideAFileLineEndsTheAnswerButNotTheFile)
 // created or emptied.
 TEST_F(BadInputTest, PathsThatNameNoOrdinaryFileAreRefusedOnTheirText)
 {
-    const char* const network = "a network or device path";
-    const char* const character = "a character that no file name may hold";
-    const char* const colon = "a colon that does not follow a drive letter";
-    const char* const device = "a device name";
-    const char* const trailing = "a name ending in a dot or a space";
     const struct {
         const char* path;
         const char* reason;
@@ -164,28 +235,22 @@ TEST_F(BadInputTest, PathsThatNameNoOrdinaryFileAreRefusedOnTheirText)
         {"CON", device}, {"prn", device}, {"Aux.txt", device}, {"NUL", device}, {"nul.txt", device},
         {"sub\\nul.txt", device}, {"sub\\CON", device}, {"con/x.txt", device}, {"COM1", device},
         {"com0", device}, {"COM9.log", device}, {"LPT1", device}, {"lpt0.txt", device},
-        {"COM\xb9", device}, {"LPT\xc2\xb2.txt", device}, {"CONIN$", device}, {"conout$.txt", device},
-        {"NUL .txt", device}, {"Con.a.b", device}, {"AUX.", device},
+        {"CONIN$", device}, {"conout$.txt", device}, {"NUL .txt", device}, {"Con.a.b", device}, {"AUX.", device},
+        // "C:" alone names the drive's current folder; a device after it is one.
+        {"C:NUL", device}, {"c:com1.txt", device}, {"C:nul .txt", device}, {"C:CONIN$", device},
+        {"c:aux.log", device}, {"C:LPT1", device}, {"C:sub\\con", device},
         {"kept.txt.", trailing}, {"kept.txt ", trailing}, {"kept.txt. .", trailing},
         {"dir./f.txt", trailing}, {"dir /f.txt", trailing}, {"...", trailing},
     };
     WriteBytes("kept.txt", "kept\r\n");
-    for (const auto& refused : cases) {
-        LogCapture log;
-        ExpectNothingLoadsOrAnswers(H(refused.path));
-        Lines lines = log.Lines();
-        std::string reason = std::string("  Path not allowed: ") + refused.reason + "! Aborting load.";
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), reason), 3) << refused.path;
-        // A path's control bytes are shown escaped, never as lines of its own.
-        for (const std::string& line : lines)
-            EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char c) { return c >= 0 && c < 0x20; })) << line;
-    }
+    for (const auto& refused : cases)
+        ExpectRefused(refused.path, refused.reason);
     EXPECT_EQ(ReadBytes("kept.txt"), "kept\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
 }
 
 // What stays allowed: names near the refused ones, dot segments, paths that
-// leave the folder, absolute paths, and (on POSIX) any other byte.
+// leave the folder, absolute paths, and on Windows the drive-relative ones.
 TEST_F(BadInputTest, OrdinaryNamesNearTheRefusedOnesStayAllowed)
 {
     fs::create_directory("sub");
@@ -193,17 +258,65 @@ TEST_F(BadInputTest, OrdinaryNamesNearTheRefusedOnesStayAllowed)
     std::string absolute = fs::absolute("abs.txt").string();
     std::vector<std::string> names = {"a.b.txt", ".hidden", "sub/../ok.txt", "./sub/ok.txt", "CONSOLE.txt", "COM10.txt",
                                       "LPT.txt", "nul_x.txt", "x.nul", "COMA", " lead.txt", outside, absolute};
-#if !defined(_WIN32)
-    names.insert(names.end(), {"caf\xc3\xa9.txt", "\xff\xfe.txt"});
+#if defined(_WIN32)
+    // The test's folder is its drive's current one.
+    std::string drive = folder.string().substr(0, 2);
+    names.insert(names.end(), {drive + "a.txt", drive + "./a.txt", drive + "sub/a.txt",
+                               drive + "../" + folder.filename().string() + "/a.txt"});
 #endif
-    for (const std::string& name : names) {
-        ASSERT_TRUE(LoadFile(nullptr, H(name), false, false, 1)) << name;
-        EXPECT_TRUE(WriteLine(nullptr, H(name), H("x")));
-        EXPECT_TRUE(CloseFile(nullptr, H(name)));
-        EXPECT_EQ(ReadBytes(name), "x\r\n") << name;
-        EXPECT_TRUE(ExistsFile(nullptr, H(name))) << name;
-        EXPECT_TRUE(DeleteAnyFile(nullptr, H(name))) << name;
+    for (const std::string& name : names)
+        ExpectLoadsAndDeletes(name);
+}
+
+// The rules read a path as the file system will. On Windows that is in
+// characters of the ANSI code page, where in the double-byte code pages of
+// Japanese (932), Chinese (936, 950) and Korean (949) players the second
+// byte of a character may be that of '\' or '|'; elsewhere (0 here) it is
+// bytes. Each case runs in its own code page: under Wine the locale chooses
+// it (tests/CMakeLists.txt runs this again in each of them).
+TEST_F(BadInputTest, PathsAreReadInTheCharactersOfTheCodePage)
+{
+#if defined(_WIN32)
+    const unsigned codePage = GetACP();
+#else
+    const unsigned codePage = 0;
+#endif
+    const struct {
+        unsigned codePage;
+        const char* path;
+        const char* reason;
+    } cases[] = {
+        {0, "caf\xc3\xa9.txt", nullptr}, {0, "\xff\xfe.txt", nullptr},
+        {0, "COM\xb9", device}, {0, "LPT\xc2\xb2.txt", device},  // COM¹, LPT² (UTF-8)
+        {1252, "COM\xb9", device}, {1252, "lpt\xb3.log", device},  // COM¹, lpt³.log
+        {1252, "LPT\xc2\xb2.txt", nullptr},                          // LPTÂ².txt
+        {932, "\x83\x7c\x81\x5b\x83\x56\x83\x87\x83\x93.txt", nullptr},  // ポーション.txt
+        {932, "\x92\x7c.txt", nullptr},                                  // 竹.txt
+        {932, "\x83\x5c" "CON.txt", nullptr},                            // ソCON.txt
+        {932, "\x95\x5c" "NUL.log", nullptr},                            // 表NUL.log
+        {932, "\x83\x5c.", trailing}, {932, "\x83\x5c..", trailing},     // ソ. and ソ..
+        {932, "\x95\x5c/NUL.log", device},                               // 表/NUL.log
+        {936, "\x96\x7c\xb7\xbd.txt", nullptr},                          // 東方.txt
+        {950, "\xb7\x7c\xad\xfb.txt", nullptr},                          // 會員.txt
+        {950, "\xb3\x5c\xa5\x5c.txt", nullptr},                          // 許功.txt
+        {949, "COM\xa9\xf6", device}, {949, "LPT\xa9\xf8.txt", device},  // COM¹, LPT³.txt
+    };
+    int run = 0;
+    for (const auto& path : cases) {
+        if (path.codePage != codePage)
+            continue;
+        ++run;
+        if (!path.reason) {
+            ExpectLoadsAndDeletes(path.path);
+            continue;
+        }
+        // Shown as given: a second byte of '\' is no separator to make '/'.
+        Lines lines = ExpectRefused(path.path, path.reason);
+        EXPECT_EQ(lines.at(0), "Loading file '" + std::string(path.path) + "'...");
     }
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 0);
+    if (run == 0)
+        GTEST_SKIP() << "no case for code page " << codePage;
 }
 
 // One file under two spellings of its path: the second key gets no stream
@@ -212,9 +325,7 @@ TEST_F(BadInputTest, OrdinaryNamesNearTheRefusedOnesStayAllowed)
 TEST_F(BadInputTest, OneFileUnderTwoKeysGetsNoSecondStreamBesideAWriter)
 {
     fs::create_directory("sub");
-    const std::string absolute = fs::absolute("sub/a.txt").string();
-    for (const std::string& second : {std::string("./sub/a.txt"), std::string("sub\\a.txt"),
-                                      std::string("sub/../sub/a.txt"), absolute}) {
+    for (const std::string& second : SecondSpellings("a.txt")) {
         std::string shown = second;
         std::replace(shown.begin(), shown.end(), '\\', '/');
         for (bool firstReads : {false, true}) {
@@ -235,8 +346,55 @@ TEST_F(BadInputTest, OneFileUnderTwoKeysGetsNoSecondStreamBesideAWriter)
                 }
                 EXPECT_TRUE(CloseFile(nullptr, H("sub/a.txt")));
                 EXPECT_EQ(CloseFile(nullptr, H(second)), shared);
-                    EXPECT_EQ(ReadBytes("sub/a.txt"), firstReads ? "kept\r\n" : "kept\r\nadded\r\n") << second;
+                EXPECT_EQ(ReadBytes("sub/a.txt"), firstReads ? "kept\r\n" : "kept\r\nadded\r\n") << second;
             }
         }
     }
+
+    // Two files that share a file number on different volumes are two files:
+    // b.txt is given the number of sub/a.txt on another volume.
+    ASSERT_TRUE(LoadFile(nullptr, H("sub/a.txt"), false, true, 2));
+    FileIdentity elsewhere = TheOpenFileTable().Find("sub/a.txt")->file.identity;
+    ++elsewhere.volume;
+    EXPECT_TRUE(CloseFile(nullptr, H("sub/a.txt")));
+    ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), false, true, 2));
+    TheOpenFileTable().Find("b.txt")->file.identity = elsewhere;
+    EXPECT_TRUE(LoadFile(nullptr, H("sub/a.txt"), false, true, 2));
+}
+
+// The plugin's own files (its routine file and its debug log) may be read,
+// but no spelling, link or letter case of their path writes, empties or
+// deletes them, nor makes one that is missing.
+TEST_F(BadInputTest, OwnFilesMayBeReadButNotWrittenEmptiedOrDeleted)
+{
+    fs::create_directory("sub");
+    WriteBytes("sub/own.ini", "kept\r\n");
+    const std::string log = IDebugLog::OpenPath();
+    OwnFilesWhileAlive own({"sub/own.ini", "sub/missing.ini", log});
+    std::vector<std::string> spellings = SecondSpellings("own.ini");
+    spellings.insert(spellings.end(), {"sub/own.ini", "sub/OWN.ini", "hard.ini", log});
+    fs::create_hard_link("sub/own.ini", "hard.ini");
+#if !defined(_WIN32)
+    fs::create_symlink("own.ini", "sub/link.ini");
+    spellings.push_back("sub/link.ini");
+#endif
+    const std::string refusal = "  Path not allowed: one of Linefold's own files! Aborting load.";
+    for (const std::string& path : spellings) {
+        LogCapture capture;
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, true, 2)) << path;
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, false, 2)) << path;
+        EXPECT_FALSE(DeleteAnyFile(nullptr, H(path))) << path;
+        Lines lines = capture.Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), refusal), 2) << path;
+        EXPECT_EQ(lines.back(), "  Delete not allowed: one of Linefold's own files!") << path;
+        EXPECT_TRUE(LoadFile(nullptr, H(path), true, false, 2)) << path;
+        EXPECT_TRUE(CloseFile(nullptr, H(path)));
+    }
+    EXPECT_EQ(ReadBytes("sub/own.ini"), "kept\r\n");
+    for (const char* path : {"sub/missing.ini", "./sub/MISSING.INI", "sub/../sub/missing.ini"}) {
+        LogCapture capture;
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, true, 2)) << path;
+        EXPECT_EQ(capture.Lines().back(), refusal);
+    }
+    EXPECT_FALSE(fs::exists("sub/missing.ini"));
 }

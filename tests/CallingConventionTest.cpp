@@ -53,8 +53,8 @@ SLOT(runtimeSlot15, 15, Opaque);
 SLOT(runtimeSlot16, 16, Opaque);
 SLOT(clearWord, 17, bool(GAME_THISCALL*)(IFunction*, uint32_t, uint32_t*));
 SLOT(runtimeSlot18, 18, Opaque);
-SLOT(hostFlagB, 19, bool(GAME_THISCALL*)(IFunction*));
-SLOT(setHostFlagB, 20, void(GAME_THISCALL*)(IFunction*, bool));
+SLOT(mayRunAtOnce, 19, bool(GAME_THISCALL*)(IFunction*));
+SLOT(setMayRunAtOnce, 20, void(GAME_THISCALL*)(IFunction*, bool));
 SLOT(hasScriptFunction, 21, bool(GAME_THISCALL*)(IFunction*));
 SLOT(invoke, 22, bool(GAME_THISCALL*)(IFunction*, uint32_t, uint32_t, uint32_t, ScriptValue*,
                                        ScriptCallFrame*));

@@ -10,6 +10,7 @@
 #include <future>
 #include <iostream>
 #include <map>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -444,5 +445,16 @@ TEST_F(ConcurrentCallsTest, AFrameBoundCallWaitsForTheNextFrameAndIsMadeInIt)
     EXPECT_TRUE(closed);
     EXPECT_EQ(main.Tick(), 0u);
     EXPECT_EQ(main.Totals().frames, 2u);
+    EXPECT_EQ(main.Totals().callsServed, 1u);
+
+    // Once the main thread has stopped, a call waiting for a frame and one
+    // handed over later fail; neither waits for ever.
+    auto isLoaded = [&host] { host.Call("IsLoaded", {standin::StringValue("a.txt")}); };
+    std::thread waiting([&] { EXPECT_THROW(isLoaded(), std::runtime_error); });
+    ASSERT_TRUE(main.AwaitCalls(1));
+    main.Stop();
+    waiting.join();
+    EXPECT_THROW(isLoaded(), std::runtime_error);
+    EXPECT_FALSE(main.AwaitCalls(1));
     EXPECT_EQ(main.Totals().callsServed, 1u);
 }

@@ -60,10 +60,10 @@ void ExpectCommonSlots(typename Binding::Function function)
     uint32_t location = 99;
     EXPECT_FALSE(table.clearWord(object, 5, &location));
     EXPECT_EQ(location, 0u);
-    table.setHostFlagB(object, true);
-    EXPECT_TRUE(table.hostFlagB(object));
-    table.setHostFlagB(object, false);
-    EXPECT_FALSE(table.hostFlagB(object));
+    table.setMayRunAtOnce(object, true);
+    EXPECT_TRUE(table.mayRunAtOnce(object));
+    table.setMayRunAtOnce(object, false);
+    EXPECT_FALSE(table.mayRunAtOnce(object));
     EXPECT_TRUE(table.hasScriptFunction(object));
     object->scriptFunction = nullptr;
     EXPECT_FALSE(table.hasScriptFunction(object));

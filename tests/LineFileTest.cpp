@@ -124,6 +124,29 @@ TEST_F(LineFileTest, RemoveOnlyAfterCloseAndQuietWhenTheFileIsGone)
     EXPECT_EQ(log.Lines(), Lines{"Closed file 'r.txt'."});
 }
 
+// What is at the path when the delete comes must be the file the load saw: a
+// folder or another file put there since stays.
+TEST_F(LineFileTest, RemoveTakesOnlyTheFileThatWasLoaded)
+{
+    for (bool folder : {true, false}) {
+        WriteBytes("r.txt", "x\n");
+        auto file = OpenFile(true, false, 1, "r.txt");
+        file->Close();
+        // Kept under another name, so that its number is not given again.
+        fs::rename("r.txt", "loaded.txt");
+        if (folder)
+            fs::create_directory("r.txt");
+        else
+            WriteBytes("r.txt", "another file\n");
+        LogCapture log;
+        EXPECT_FALSE(file->Remove());
+        EXPECT_EQ(fs::is_directory("r.txt"), folder);
+        EXPECT_TRUE(fs::exists("r.txt"));
+        EXPECT_EQ(log.Lines(), (Lines{"  Error deleting file:", "  remove: not the file that was loaded: \"r.txt\"", ""}));
+        fs::remove("r.txt");
+    }
+}
+
 #if !defined(_WIN32)
 TEST_F(LineFileTest, FullDiskMakesCloseFailWithItsReason)
 {

@@ -13,6 +13,7 @@
 #include "standin/PluginLibrary.h"
 #include "support/RoutineFileCases.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -101,7 +102,7 @@ const char kReadOnlyText[] = "read-only data";
 // The routine file written for this program, to be spoilt.
 FileText ThisProgramsFile()
 {
-    MainImage image;
+    ExecutableImage image;
     DescribeMainImage(image);
     return FileText(image, Routines(), image.linkedBase + (reinterpret_cast<uintptr_t>(kReadOnlyText) - image.base));
 }
@@ -198,6 +199,21 @@ TEST_F(PluginLibraryTest, RunsOnTheRoutinesOfItsFileThroughItsOwnCopyOfTheFuncti
         EXPECT_TRUE(host.Call("CloseFile", {StringValue(path)}).data.boolean);
         EXPECT_EQ(ValueResets(), resets + 3) << "the results went through this program's routines";
         EXPECT_EQ(TheOpenFileTable().Size(), 0u);
+
+        // Its routine file and its log may be read, but not written or deleted.
+        const std::string routines = shared->RoutineFile(), routinesText = ReadText(routines);
+        for (const std::string& own : {routines, PluginLogPath()}) {
+            EXPECT_FALSE(host.Call("LoadFile", {StringValue(own), BoolValue(false), BoolValue(false), IntValue(4)})
+                             .data.boolean);
+            EXPECT_FALSE(host.Call("DeleteAnyFile", {StringValue(own)}).data.boolean);
+            EXPECT_TRUE(host.Call("LoadFile", {StringValue(own), BoolValue(true), BoolValue(false), IntValue(4)})
+                            .data.boolean);
+            EXPECT_TRUE(host.Call("CloseFile", {StringValue(own)}).data.boolean);
+        }
+        EXPECT_EQ(ReadText(routines), routinesText);
+        Lines log = LogLines();
+        EXPECT_EQ(log[0], "Linefold");
+        EXPECT_EQ(std::count(log.begin(), log.end(), "  Path not allowed: one of Linefold's own files! Aborting load."), 2);
     }
     EXPECT_EQ(ReadText(path), "one\r\n");
     EXPECT_EQ(Heap().live, 0u) << "the host's destruction of the objects gave their memory back";

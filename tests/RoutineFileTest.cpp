@@ -63,7 +63,7 @@ protected:
         lftest::WriteBytes(folder / "routines.ini", text);
         return ReadRoutineFile((folder / "routines.ini").native(), kSupportedRuntime, image, table);
     }
-    MainImage image;
+    ExecutableImage image;
 };
 
 }  // namespace
@@ -165,7 +165,7 @@ protected:
         return Command({"check", executable, "routines.ini"});
     }
     std::string executable;
-    MainImage image;
+    ExecutableImage image;
     RuntimeRoutines routines{};
     uintptr_t readOnly = 0;
 };
@@ -195,8 +195,8 @@ TEST_F(RoutinesCommandTest, ANewFileNamesTheExecutableAndCheckListsTheEntriesSti
 {
     Command started({"new", executable});
     ASSERT_EQ(started.status, 0) << started.err;
-    EXPECT_NE(started.out.find("[09200000]\nimageBase = 0x00400000\nimageSize = " + RoutineHex(image.size, 8) +
-                               "\nimageStamp = " + RoutineHex(image.stamp, 8) + "\n"),
+    EXPECT_NE(started.out.find("[09200000]\nimageBase = 0x00400000\nimageSize = " + HexText(image.size, 8) +
+                               "\nimageStamp = " + HexText(image.stamp, 8) + "\n"),
               std::string::npos)
         << started.out;
     std::string missing;
@@ -207,7 +207,7 @@ TEST_F(RoutinesCommandTest, ANewFileNamesTheExecutableAndCheckListsTheEntriesSti
         missing += "routines.ini: '" + std::string(field.name) + "' missing\n";
         // What the person writing the file adds: gameHeap deliberately in code.
         uintptr_t address = field.isObject ? FieldAddress(routines, kRoutineFields[1]) : FieldAddress(routines, field);
-        written += std::string(field.name) + " = " + RoutineHex(address, 8) + "\n";
+        written += std::string(field.name) + " = " + HexText(address, 8) + "\n";
     }
     Command fresh = Check(started.out);
     EXPECT_EQ(fresh.status, 1);
@@ -217,7 +217,7 @@ TEST_F(RoutinesCommandTest, ANewFileNamesTheExecutableAndCheckListsTheEntriesSti
     EXPECT_EQ(filled.status, 1);
     EXPECT_EQ(filled.out.substr(filled.out.find(": ") + 2, filled.out.find('\n') - filled.out.find(": ") - 2),
               "line " + std::to_string(std::count(started.out.begin(), started.out.end(), '\n') + 1) +
-                  ": 'gameHeap' = " + RoutineHex(FieldAddress(routines, kRoutineFields[1]), 8) +
+                  ": 'gameHeap' = " + HexText(FieldAddress(routines, kRoutineFields[1]), 8) +
                   " lies outside the executable's writable data");
 }
 
@@ -245,6 +245,8 @@ TEST_F(RoutinesCommandTest, AnExecutableThatIsNoSound32BitPeImageIsRefusedWithOn
          "the PE header at 0x80 lies past the end of the file (138 bytes)"},
         {"cut inside the section table", headers.substr(0, sections + 100),
          "the table of 18 sections lies past the end of the file (476 bytes)"},
+        {"cut one section header short", headers.substr(0, sections + 17 * 40),
+         "the table of 18 sections lies past the end of the file (1056 bytes)"},
         {"a PE header far past the end", patched(0x3C, std::string("\xF0\xFF\xFF\xFF", 4)),
          "the PE header at 0xFFFFFFF0 lies past the end of the file (1536 bytes)"},
         {"headers beyond the first 64 KiB",
@@ -259,9 +261,9 @@ TEST_F(RoutinesCommandTest, AnExecutableThatIsNoSound32BitPeImageIsRefusedWithOn
          "a 64-bit image, where a 32-bit one is wanted"},
         {"a size of image of 0", patched(optional + 56, std::string(4, '\0')), "a size of image of 0"},
         {"an image past 4 GiB", patched(optional + 28, std::string("\x00\x00\xFF\xFF", 4)),
-         "base 0xFFFF0000 with size of image " + RoutineHex(image.size, 1) + " runs past the end of the address space"},
+         "base 0xFFFF0000 with size of image " + HexText(image.size, 1) + " runs past the end of the address space"},
         {"a section past the size of image", patched(sections + 8, "\xFF\xFF\xFF\xFF"),
-         "section 1 '.text' (0x1000 + 0xFFFFFFFF) lies outside the size of image " + RoutineHex(image.size, 1)},
+         "section 1 '.text' (0x1000 + 0xFFFFFFFF) lies outside the size of image " + HexText(image.size, 1)},
     };
     for (const Case& spoilt : cases) {
         SCOPED_TRACE(spoilt.what);

@@ -262,6 +262,27 @@ TEST_F(ScriptFunctionsTest, DeleteAnyFileInEveryState)
     EXPECT_TRUE(fs::exists("folder"));
 }
 
+#if defined(_WIN32)
+// No table of the C runtime (512 streams, 2048 descriptors) limits how many
+// files are loaded at once.
+TEST_F(ScriptFunctionsTest, TwoThousandFilesLoadedAtOnce)
+{
+    // In folders of 100: Wine looks through a whole folder for each new name.
+    const int count = 2000;
+    auto name = [](int i) { return std::to_string(i / 100) + "/" + std::to_string(i) + ".txt"; };
+    for (int i = 0; i < count; i += 100)
+        fs::create_directory(std::to_string(i / 100));
+    for (int i = 0; i < count; ++i) {
+        ASSERT_TRUE(LoadFile(nullptr, H(name(i)), false, false, 1)) << name(i);
+        EXPECT_TRUE(WriteLine(nullptr, H(name(i)), H(name(i))));
+    }
+    EXPECT_EQ(TheOpenFileTable().Size(), static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        EXPECT_TRUE(CloseFile(nullptr, H(name(i))));
+    EXPECT_EQ(ReadBytes(name(1999)), name(1999) + "\r\n");
+}
+#endif
+
 TEST_F(ScriptFunctionsTest, ExistsFileOnFilesFoldersAndMissingPaths)
 {
     WriteBytes("file.txt", "");

@@ -2,7 +2,13 @@
 
 #include "linefile/TextStream.h"
 
+#include <cerrno>
+#include <cstring>
 #include <random>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 using lftest::FolderTest;
 using lftest::ReadBytes;
@@ -170,6 +176,19 @@ TEST_F(TextStreamTest, FoldersAndMissingFilesDoNotOpen)
     EXPECT_FALSE(output.Open(PathOf("dir"), false));
     EXPECT_FALSE(output.Open(PathOf("no/such/folder.txt"), true));
     EXPECT_FALSE(output.ErrorText().empty());
+#if defined(_WIN32)
+    // A pipe opens, and is then refused as no disk file in every mode. (A
+    // script's path of it is refused on its text before it gets here.)
+    const char* const pipeName = "\\\\.\\pipe\\linefold-stream-test";
+    for (int mode = 0; mode < 3; ++mode) {
+        HANDLE pipe = CreateNamedPipeA(pipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_NOWAIT,
+                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+        ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(mode == 0 ? input.Open(PathOf(pipeName)) : output.Open(PathOf(pipeName), mode == 1)) << mode;
+        EXPECT_EQ(mode == 0 ? input.ErrorText() : output.ErrorText(), std::strerror(ENODEV));
+        CloseHandle(pipe);
+    }
+#endif
 }
 
 TEST_F(TextStreamTest, BackslashAndSlashNameTheSameFile)
@@ -197,5 +216,32 @@ TEST_F(TextStreamTest, FullDiskFailsTheWriteOrTheClose)
         output.WriteLine(std::string(100, 'x'));
     EXPECT_TRUE(output.Failed());
     EXPECT_FALSE(output.Close());
+}
+#endif
+
+#if defined(_WIN32)
+// Wine gives every file on tmpfs (and sysfs, procfs) volume serial 0: the
+// file's final path tells them apart, so two files stay two even with one
+// file number, and one file under two spellings stays one.
+TEST_F(TextStreamTest, FilesOnAVolumeWithoutASerialAreToldApart)
+{
+    const std::string shm = "Z:\\dev\\shm\\linefold-stream-test-" + std::to_string(GetCurrentProcessId());
+    std::error_code ignored;
+    lftest::fs::remove_all(shm, ignored);
+    if (!CreateDirectoryA(shm.c_str(), nullptr))
+        GTEST_SKIP() << "no tmpfs at Z:\\dev\\shm (Wine only)";
+    {
+        TextOutput a, b;
+        ASSERT_TRUE(a.Open(PathOf(shm + "\\a.txt"), false));
+        ASSERT_TRUE(b.Open(PathOf(shm + "\\b.txt"), false));
+        EXPECT_EQ(a.Identity().volume, 0u);
+        FileIdentity sameNumber = b.Identity();
+        sameNumber.index = a.Identity().index;
+        EXPECT_NE(a.Identity(), sameNumber);
+        TextInput again;
+        ASSERT_TRUE(again.Open(PathOf(shm + "\\A.TXT")));
+        EXPECT_EQ(again.Identity(), a.Identity());
+    }
+    lftest::fs::remove_all(shm);
 }
 #endif

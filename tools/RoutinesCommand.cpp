@@ -1,10 +1,15 @@
 #include "tools/RoutinesCommand.h"
 
-#include "linefile/FilePath.h"
 #include "plugin/PluginMain.h"
 #include "plugin/RoutineFile.h"
 
 namespace {
+
+// What the two platform halves below provide.
+namespace platform {
+// A program's argument as a path; false when it names none.
+bool PathOfArgument(const std::string& argument, NativePathString& path);
+}  // namespace platform
 
 const char* const kProgram = "linefold-routines";
 
@@ -17,20 +22,18 @@ int Usage(std::ostream& err)
     return 2;
 }
 
-// An argument as a path; false (with a message) when the system's code page
-// cannot name it.
+// An argument as a path, as the system gave it to the program; false (with a
+// message) when it names none.
 bool PathOf(const std::string& argument, NativePathString& path, std::ostream& err)
 {
-    FilePath converted;
-    if (!FilePath::FromScript(argument, converted)) {
+    if (argument.empty() || !platform::PathOfArgument(argument, path)) {
         err << kProgram << ": " << argument << ": not a valid path\n";
         return false;
     }
-    path = converted.Native();
     return true;
 }
 
-bool Describe(const std::string& argument, MainImage& image, std::ostream& err)
+bool Describe(const std::string& argument, ExecutableImage& image, std::ostream& err)
 {
     NativePathString path;
     if (!PathOf(argument, path, err))
@@ -43,7 +46,7 @@ bool Describe(const std::string& argument, MainImage& image, std::ostream& err)
 
 int Check(const std::string& executable, const std::string& file, std::ostream& out, std::ostream& err)
 {
-    MainImage image;
+    ExecutableImage image;
     NativePathString path;
     if (!Describe(executable, image, err) || !PathOf(file, path, err))
         return 1;
@@ -62,7 +65,7 @@ int Check(const std::string& executable, const std::string& file, std::ostream& 
 
 int New(const std::string& executable, std::ostream& out, std::ostream& err)
 {
-    MainImage image;
+    ExecutableImage image;
     if (!Describe(executable, image, err))
         return 1;
     out << StartingRoutineFileText(kSupportedRuntime, image);
@@ -84,3 +87,9 @@ int RoutinesCommand(const std::vector<std::string>& arguments, std::ostream& out
         return 1;
     }
 }
+
+#if defined(_WIN32)
+#include "tools/Windows/RoutinesCommand.inc"
+#else
+#include "tools/Unix/RoutinesCommand.inc"
+#endif

@@ -251,13 +251,9 @@ std::string Shown(const standin::Value& result)
 const char* const kUsage = "usage: %s [--plugin PATH] [--runtime-version HEX] [--editor] [--show-log]\n"
                           "                     [--frame-rate HZ [--frame-bound]] [FILE]\n";
 
-int Usage()
-{
-    std::fprintf(stderr, kUsage, kProgram);
-    return 2;
-}
+void Usage() { std::fprintf(stderr, kUsage, kProgram); }
 
-int Help()
+void Help()
 {
     std::printf(kUsage, kProgram);
     std::printf("  --plugin PATH          run the plugin library at PATH, with this program's routine file beside it\n"
@@ -273,22 +269,32 @@ int Help()
                 "                         as for a plugin that does not set it; needs --frame-rate\n"
                 "  --help                 print this help and exit\n"
                 "  FILE                   the script calls, one per line (default: standard input)\n");
-    return 0;
 }
 
 // The game's main thread, ticking rate times a second on a timer.
 class FrameClock {
 public:
-    explicit FrameClock(double rate)
-        : period(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-              std::chrono::duration<double>(1.0 / rate))),
-          ticking([this] { Run(); })
+    using Period = std::chrono::steady_clock::duration;
+
+    // The period of a frame at rate ticks a second; false when the clock
+    // cannot count it. Half the clock's range at most, so that adding it to
+    // the present time cannot overflow either.
+    static bool PeriodOf(double rate, Period& period)
     {
+        const double longest = std::chrono::duration<double>(Period::max()).count() / 2;
+        if (!(rate > 0) || 1.0 / rate > longest)
+            return false;
+        period = std::chrono::duration_cast<Period>(std::chrono::duration<double>(1.0 / rate));
+        return true;
     }
+    static double LowestRate() { return 2 / std::chrono::duration<double>(Period::max()).count(); }
+
+    explicit FrameClock(Period period) : period(period), ticking([this] { Run(); }) {}
     ~FrameClock() { Stop(); }
     FrameClock(const FrameClock&) = delete;
     FrameClock& operator=(const FrameClock&) = delete;
 
+    // Ends the ticking; a call handed to the main thread after this fails.
     void Stop()
     {
         {
@@ -298,6 +304,7 @@ public:
         wake.notify_all();
         if (ticking.joinable())
             ticking.join();
+        main.Stop();
     }
 
     standin::MainThread main;
@@ -317,112 +324,130 @@ private:
         }
     }
 
-    const std::chrono::steady_clock::duration period;
+    const Period period;
     std::mutex mutex;
     std::condition_variable wake;
     bool stopping = false;
     std::thread ticking;  // last: it starts at once
 };
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
+struct Options {
     uint32_t runtimeVersion = 0x09200000;
     bool editor = false;
     bool showLog = false;
     const char* inputPath = nullptr;
     const char* pluginPath = nullptr;
-    double frameRate = 0;
+    double frameRate = 0;  // 0: no main thread modelled
+    FrameClock::Period framePeriod{};
     bool frameBound = false;
+};
+
+// Reads the command line into options. False when the program ends here,
+// with exitCode: after --help, or on a bad option, which has been reported.
+bool ParseOptions(int argc, char** argv, Options& options, int& exitCode)
+{
+    exitCode = 2;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--help") {
-            return Help();
+            Help();
+            exitCode = 0;
+            return false;
         } else if (option == "--plugin" && i + 1 < argc) {
-            pluginPath = argv[++i];
+            options.pluginPath = argv[++i];
         } else if (option == "--runtime-version" && i + 1 < argc) {
             char* end = nullptr;
             unsigned long value = std::strtoul(argv[++i], &end, 16);
-            if (!*argv[i] || *end || value > 0xFFFFFFFFul)
-                return Usage();
-            runtimeVersion = static_cast<uint32_t>(value);
+            if (!*argv[i] || *end || value > 0xFFFFFFFFul) {
+                Usage();
+                return false;
+            }
+            options.runtimeVersion = static_cast<uint32_t>(value);
         } else if (option == "--editor") {
-            editor = true;
+            options.editor = true;
         } else if (option == "--show-log") {
-            showLog = true;
+            options.showLog = true;
         } else if (option == "--frame-rate" && i + 1 < argc) {
             char* end = nullptr;
             double rate = std::strtod(argv[++i], &end);
-            if (!*argv[i] || *end || !(rate > 0 && rate <= 1e6))
-                return Usage();
-            frameRate = rate;
+            if (!*argv[i] || *end || !(rate > 0 && rate <= 1e6)) {
+                Usage();
+                return false;
+            }
+            if (!FrameClock::PeriodOf(rate, options.framePeriod)) {
+                std::fprintf(stderr, "%s: --frame-rate %s: a frame would last longer than the clock counts; "
+                                     "the lowest rate is %g a second\n",
+                             kProgram, argv[i], FrameClock::LowestRate());
+                return false;
+            }
+            options.frameRate = rate;
         } else if (option == "--frame-bound") {
-            frameBound = true;
-        } else if (option.size() > 1 && option[0] == '-') {
-            return Usage();
-        } else if (!inputPath) {
-            inputPath = argv[i];
+            options.frameBound = true;
+        } else if ((option.size() > 1 && option[0] == '-') || options.inputPath) {
+            Usage();
+            return false;
         } else {
-            return Usage();
+            options.inputPath = argv[i];
         }
     }
-
-    if (frameBound && frameRate == 0) {
+    if (options.frameBound && options.frameRate == 0) {
         std::fprintf(stderr, "%s: --frame-bound needs --frame-rate\n", kProgram);
-        return 2;
+        return false;
     }
+    return true;
+}
 
-    std::ifstream file;
-    if (inputPath) {
-        file.open(inputPath, std::ios::binary);
-        if (!file) {
-            std::fprintf(stderr, "%s: cannot read %s\n", kProgram, inputPath);
-            return 2;
-        }
+// With --plugin, loads the plugin's binary, with this program's routine file
+// written beside it, and keeps it loaded; false (reported) when that fails.
+bool LoadPlugin(const char* pluginPath, std::unique_ptr<standin::PluginLibrary>& library,
+                standin::PluginEntryPoints& plugin)
+{
+    plugin = standin::LinkedPlugin();
+    if (!pluginPath)
+        return true;
+    std::string problem = standin::WriteRoutineFileBeside(pluginPath);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
+        return false;
     }
-    std::istream& input = inputPath ? static_cast<std::istream&>(file) : std::cin;
+    library = std::make_unique<standin::PluginLibrary>(pluginPath);
+    if (!library->Loaded()) {
+        std::fprintf(stderr, "%s: %s: %s\n", kProgram, library->Path().c_str(), library->Problem().c_str());
+        return false;
+    }
+    library->StayLoaded();
+    plugin = library->EntryPoints();
+    return true;
+}
 
-    std::unique_ptr<standin::PluginLibrary> library;
-    standin::PluginEntryPoints plugin = standin::LinkedPlugin();
-    if (pluginPath) {
-        std::string problem = standin::WriteRoutineFileBeside(pluginPath);
-        if (!problem.empty()) {
-            std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
-            return 2;
-        }
-        library = std::make_unique<standin::PluginLibrary>(pluginPath);
-        if (!library->Loaded()) {
-            std::fprintf(stderr, "%s: %s: %s\n", kProgram, library->Path().c_str(), library->Problem().c_str());
-            return 2;
-        }
-        library->StayLoaded();
-        plugin = library->EntryPoints();
+// The function object a call line names, with its arguments; null (with
+// the reason in problem) when the line is no call of a registered function.
+IFunction* CallOf(const standin::Host& host, const std::string& line, std::vector<standin::Value>& arguments,
+                  std::string& problem)
+{
+    std::string function;
+    if (!ParseLine(line, function, arguments, problem))
+        return nullptr;
+    IFunction* object = host.Find(function);
+    if (!object) {
+        problem = "unknown function '" + function + "'";
+        return nullptr;
     }
-    // The loaded plugin keeps its own log; this program's copy stays closed.
-    auto logPath = [&library] { return library ? standin::PluginLogPath() : IDebugLog::OpenPath(); };
+    size_t expected = standin::Host::ParameterCountOf(object);
+    if (arguments.size() != expected) {
+        problem = function + " takes " + std::to_string(expected) + " argument" + (expected == 1 ? "" : "s") + ", " +
+                  std::to_string(arguments.size()) + " given";
+        return nullptr;
+    }
+    return object;
+}
 
-    standin::Host host(plugin);
-    host.SetRuntimeVersion(runtimeVersion);
-    host.SetEditor(editor);
-    PluginInfoRecord info{};
-    if (!host.Query(info)) {
-        std::fprintf(stderr, "%s: the plugin refused the game (runtime %08X%s); its debug log says why: %s\n",
-                     kProgram, runtimeVersion, editor ? ", editor" : "", logPath().c_str());
-        return 3;
-    }
-    host.Load();
-    host.Register();
-    std::unique_ptr<FrameClock> frames;
-    if (frameRate > 0) {
-        if (frameBound)
-            host.KeepOnMainThread();
-        frames = std::make_unique<FrameClock>(frameRate);
-        host.UseMainThread(&frames->main);
-    }
-    size_t calls = 0;
-
-    bool malformed = false;
+// Makes the calls of input, one a line, printing each result; counts the
+// calls made. False when a line was no call (reported, and skipped).
+bool RunCalls(std::istream& input, standin::Host& host, size_t& calls)
+{
+    bool wellFormed = true;
+    // The file's texts stay held, as a script holds its string literals.
     std::vector<standin::Value> scriptTexts;
     std::string line;
     for (int number = 1; std::getline(input, line); ++number) {
@@ -431,45 +456,85 @@ int main(int argc, char** argv)
         size_t start = line.find_first_not_of(" \t");
         if (start == std::string::npos || line[start] == '#')
             continue;
-
-        std::string function, problem;
+        std::string problem;
         std::vector<standin::Value> arguments;
-        IFunction* object = nullptr;
-        if (ParseLine(line, function, arguments, problem)) {
-            object = host.Find(function);
-            if (!object) {
-                problem = "unknown function '" + function + "'";
-            } else if (arguments.size() != standin::Host::ParameterCountOf(object)) {
-                size_t expected = standin::Host::ParameterCountOf(object);
-                problem = function + " takes " + std::to_string(expected) + " argument" +
-                          (expected == 1 ? "" : "s") + ", " + std::to_string(arguments.size()) + " given";
-                object = nullptr;
-            }
-        }
+        IFunction* object = CallOf(host, line, arguments, problem);
         if (!object) {
             std::fprintf(stderr, "%s: line %d: %s\n", kProgram, number, problem.c_str());
-            malformed = true;
+            wellFormed = false;
             continue;
         }
-        // The file's texts stay held, as a script holds its string literals.
         scriptTexts.insert(scriptTexts.end(), arguments.begin(), arguments.end());
         std::printf("%s\n", Shown(host.Call(object, std::move(arguments))).c_str());
         std::fflush(stdout);
         ++calls;
     }
+    return wellFormed;
+}
 
+void ReportFrames(const standin::MainThread& main, size_t calls, double frameRate)
+{
+    standin::MainThread::Statistics totals = main.Totals();
+    std::string served = std::to_string(totals.callsServed) + " of " + std::to_string(calls);
+    std::fprintf(stderr, "%s: %s calls made on the main thread, in %s frames at %g a second "
+                         "(the longest frame spent %.3f ms in calls)\n",
+                 kProgram, served.c_str(), std::to_string(totals.frames).c_str(), frameRate,
+                 std::chrono::duration<double, std::milli>(totals.longestFrameWork).count());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    int exitCode = 0;
+    if (!ParseOptions(argc, argv, options, exitCode))
+        return exitCode;
+
+    std::ifstream file;
+    if (options.inputPath) {
+        file.open(options.inputPath, std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "%s: cannot read %s\n", kProgram, options.inputPath);
+            return 2;
+        }
+    }
+    std::istream& input = options.inputPath ? static_cast<std::istream&>(file) : std::cin;
+
+    std::unique_ptr<standin::PluginLibrary> library;
+    standin::PluginEntryPoints plugin;
+    if (!LoadPlugin(options.pluginPath, library, plugin))
+        return 2;
+    // The loaded plugin keeps its own log; this program's copy stays closed.
+    auto logPath = [&library] { return library ? standin::PluginLogPath() : IDebugLog::OpenPath(); };
+
+    standin::Host host(plugin);
+    host.SetRuntimeVersion(options.runtimeVersion);
+    host.SetEditor(options.editor);
+    PluginInfoRecord info{};
+    if (!host.Query(info)) {
+        std::fprintf(stderr, "%s: the plugin refused the game (runtime %08X%s); its debug log says why: %s\n",
+                     kProgram, options.runtimeVersion, options.editor ? ", editor" : "", logPath().c_str());
+        return 3;
+    }
+    host.Load();
+    host.Register();
+    std::unique_ptr<FrameClock> frames;
+    if (options.frameRate > 0) {
+        if (options.frameBound)
+            host.KeepOnMainThread();
+        frames = std::make_unique<FrameClock>(options.framePeriod);
+        host.UseMainThread(&frames->main);
+    }
+
+    size_t calls = 0;
+    bool wellFormed = RunCalls(input, host, calls);
     if (frames) {
         frames->Stop();
         host.UseMainThread(nullptr);
-        standin::MainThread::Statistics totals = frames->main.Totals();
-        std::string served = std::to_string(totals.callsServed) + " of " + std::to_string(calls);
-        std::fprintf(stderr, "%s: %s calls made on the main thread, in %s frames at %g a second "
-                             "(the longest frame spent %.3f ms in calls)\n",
-                     kProgram, served.c_str(), std::to_string(totals.frames).c_str(), frameRate,
-                     std::chrono::duration<double, std::milli>(totals.longestFrameWork).count());
+        ReportFrames(frames->main, calls, options.frameRate);
     }
-
-    if (showLog)
+    if (options.showLog)
         std::fprintf(stderr, "%s: debug log: %s\n", kProgram, logPath().c_str());
-    return malformed ? 1 : 0;
+    return wellFormed ? 0 : 1;
 }

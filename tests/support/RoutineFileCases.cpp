@@ -8,16 +8,7 @@
 #include <cstdio>
 #include <sstream>
 
-std::string RoutineHex(uint64_t value, int digits)
-{
-    char text[32];
-    // At most 16 digits: the bound also tells the compiler the text fits.
-    digits = std::min(std::max(digits, 1), 16);
-    std::snprintf(text, sizeof text, "0x%0*llX", digits, static_cast<unsigned long long>(value));
-    return text;
-}
-
-FileText::FileText(const MainImage& image, const RuntimeRoutines& routines, uintptr_t readOnly)
+FileText::FileText(const ExecutableImage& image, const RuntimeRoutines& routines, uintptr_t readOnly)
     : image(image), readOnly(readOnly)
 {
     std::istringstream text(RoutineFileText(kSupportedRuntime, image, routines, image.linkedBase));
@@ -114,16 +105,16 @@ const std::vector<Refusal> kRefusals = {
      }},
     {"another executable's size",
      [](FileText& file) {
-         file.Set("imageSize", RoutineHex(file.image.size + 0x1000, 8));
-         return file.At("imageSize") + "written for another executable: imageSize " + RoutineHex(file.image.size + 0x1000, 8) +
-                ", this one's is " + RoutineHex(file.image.size, 8);
+         file.Set("imageSize", HexText(file.image.size + 0x1000, 8));
+         return file.At("imageSize") + "written for another executable: imageSize " + HexText(file.image.size + 0x1000, 8) +
+                ", this one's is " + HexText(file.image.size, 8);
      }},
     {"another executable's stamp",
      [](FileText& file) {
          uint32_t stamp = file.image.stamp ^ 1;
-         file.Set("imageStamp", RoutineHex(stamp, 8));
-         return file.At("imageStamp") + "written for another executable: imageStamp " + RoutineHex(stamp, 8) +
-                ", this one's is " + RoutineHex(file.image.stamp, 8);
+         file.Set("imageStamp", HexText(stamp, 8));
+         return file.At("imageStamp") + "written for another executable: imageStamp " + HexText(stamp, 8) +
+                ", this one's is " + HexText(file.image.stamp, 8);
      }},
     // Every entry passes but one.
     {"a routine one past the end of the executable",
