@@ -141,7 +141,6 @@ void RunThread(Calls& calls, int id, int rounds, ThreadRecord& record)
             break;
         case 3:
             calls.Bool("CloseFile", "churn.txt");
-    calls.Bool("CloseFile", "fleeting.txt");
             break;
         }
 
@@ -229,6 +228,7 @@ void RunAllThreads(Calls& calls, int rounds = kRounds)
 
     ASSERT_TRUE(calls.Bool("CloseFile", "shared-out.txt"));
     calls.Bool("CloseFile", "churn.txt");
+    calls.Bool("CloseFile", "fleeting.txt");
     while (calls.Bool("HasNextLine", "shared-in.txt"))
         records[0].linesRead.push_back(calls.Next("shared-in.txt"));
     EXPECT_TRUE(calls.Bool("CloseFile", "shared-in.txt"));
