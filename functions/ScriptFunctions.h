@@ -3,7 +3,8 @@
 // The eleven script functions of the class "Linefold", as the plugin's own
 // calls. Each takes the host's tag for global functions first (always null,
 // never read) and its texts as string handles; an empty handle counts as the
-// empty text. None throws, and each holds the table's lock for its whole run.
+// empty text. None throws. They may be called from several threads at once:
+// OpenFileTable.h says which locks they take.
 //
 // A path that is not loaded, a call in the wrong mode, or a file that is no
 // longer good gives false (NextLine: the empty text) and changes nothing.

@@ -64,6 +64,7 @@ std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t buf
 {
     std::unique_ptr<LineFile> file(new (std::nothrow) LineFile(readOnly, append, bufferSize));
     if (file) {
+        LockGuard guard(file->lock);
         file->Load(pathString, loadedElsewhere);
     } else {
         // As the script gave it: its generic form would need memory too. So
@@ -144,7 +145,6 @@ bool LineFile::MakeWindow()
 // is emptied, and a refused file that the opening created goes again.
 void LineFile::OpenStream(const LoadedElsewhere& loadedElsewhere)
 {
-    LockGuard guard(lock);
     // A file that is not there yet has no identity: its place is what counts.
     if (!readOnly && NamesOwnFile(filePath)) {
         good = false;
@@ -154,7 +154,9 @@ void LineFile::OpenStream(const LoadedElsewhere& loadedElsewhere)
     bool opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
     if (opened)
         identity = readOnly ? input.Identity() : output.Identity();
-    const std::string* loadedAs = opened && loadedElsewhere ? loadedElsewhere(identity, readOnly) : nullptr;
+    std::optional<std::string> loadedAs;
+    if (opened && loadedElsewhere)
+        loadedAs = loadedElsewhere(identity, readOnly);
     if (loadedAs) {
         // Two streams writing one file would interleave their lines.
         good = false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 // The fixed array of bufferSize line slots through which lines pass between
@@ -21,7 +22,9 @@ inline bool IsEndMarker(const std::string& slot) { return !slot.empty() && slot[
 
 // One text file a script has opened, for reading or for writing, with its
 // window of lines. Every operation reports its outcome through good, its
-// result and the debug log; none throws.
+// result and the debug log; none throws. Whoever shares a LineFile between
+// threads holds its lock around every operation on it (Open, which no one
+// else can reach yet, takes it itself).
 //
 // Reading: cursor starts at bufferSize, so that the first read refills the
 // window. After Refill, slots 0 to n-1 hold the n lines read, slot n holds
@@ -32,8 +35,9 @@ class LineFile {
 public:
     // The key under which the file with this identity is already loaded so
     // that loading it again (for reading when readOnly) would make a second
-    // writer of one file; null when there is none.
-    using LoadedElsewhere = std::function<const std::string*(const FileIdentity& identity, bool readOnly)>;
+    // writer of one file; nothing when there is none. The key is a copy: the
+    // load it names may end while this one logs it.
+    using LoadedElsewhere = std::function<std::optional<std::string>(const FileIdentity& identity, bool readOnly)>;
 
     // Creates the LineFile and loads it: checks the path's text, tests the
     // path, allocates the window and opens exactly one stream, which is
@@ -45,6 +49,11 @@ public:
     static std::unique_ptr<LineFile> Open(bool readOnly, bool append, int32_t bufferSize,
                                           const std::string& pathString,
                                           const LoadedElsewhere& loadedElsewhere = LoadedElsewhere());
+
+    // A LineFile not loaded yet, for Load.
+    LineFile(bool readOnly, bool append, int32_t bufferSize);
+    // What Open does after creating the LineFile; once only.
+    void Load(const std::string& pathString, const LoadedElsewhere& loadedElsewhere);
 
     ~LineFile();
     LineFile(const LineFile&) = delete;
@@ -88,8 +97,6 @@ public:
     Lock lock;
 
 private:
-    LineFile(bool readOnly, bool append, int32_t bufferSize);
-    void Load(const std::string& pathString, const LoadedElsewhere& loadedElsewhere);
     // The parts of a load: the checks on the path's text and the existence
     // test; the window (each false, after its log lines, when the load ends
     // there); the one stream, with the checks on the file it holds.

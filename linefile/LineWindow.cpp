@@ -10,7 +10,6 @@ void LineFile::Refill()
 {
     if (!good || !readOnly)
         return;
-    LockGuard guard(lock);
     try {
         TextInput::Read result = TextInput::Read::Line;
         for (cursor = 0; cursor < bufferSize; ++cursor) {
@@ -36,7 +35,6 @@ void LineFile::Flush()
 {
     if (!good || readOnly)
         return;
-    LockGuard guard(lock);
     try {
         // Exactly the lines stored since the last flush are written; a line
         // that happens to begin with BEL is ordinary text here.

@@ -51,6 +51,8 @@ size_t JoinLineEnds(char* text, size_t size)
 }
 }  // namespace
 
+void (*textmode::beforeDiskWork)(const FileIdentity& file) = nullptr;
+
 TextInput::TextInput() = default;
 
 TextInput::~TextInput() { Close(); }
@@ -106,6 +108,8 @@ long TextInput::ReadText(char* text, size_t size, int& error)
 
 bool TextInput::Fill()
 {
+    if (textmode::beforeDiskWork)
+        textmode::beforeDiskWork(identity);
     int error = 0;
     long count = ReadText(buffer.get(), kReadBufferSize, error);
     if (count < 0) {
@@ -182,6 +186,8 @@ bool TextOutput::Empty()
 {
     if (!file || failed)
         return false;
+    if (textmode::beforeDiskWork)
+        textmode::beforeDiskWork(identity);
     int error = 0;
     if (!textmode::Empty(file, error)) {
         Fail(error);
@@ -247,6 +253,8 @@ void TextOutput::WriteLine(const std::string& text)
 {
     if (!file || failed)
         return;
+    if (textmode::beforeDiskWork)
+        textmode::beforeDiskWork(identity);
     // Every LF of the text, and the one that ends it, reaches the file as CR LF.
     const char* rest = text.data();
     size_t size = text.size();

@@ -62,6 +62,14 @@ enum class Removal { Removed, Missing, Failed };
 // "Failed", errorText names the operation, the reason and the path.
 Removal RemoveFile(const FilePath& path, const FileIdentity& expected, std::string& errorText);
 
+namespace textmode {
+// A seam for tests: when set, runs on the calling thread before each read of
+// a TextInput's file, and before a TextOutput empties its file and writes
+// each line, with the file's identity, so that a test can hold one file's
+// disk work where it happens.
+extern void (*beforeDiskWork)(const FileIdentity& file);
+}  // namespace textmode
+
 class TextInput {
 public:
     enum class Read { Line, End, Failed };

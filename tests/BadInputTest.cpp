@@ -354,11 +354,11 @@ TEST_F(BadInputTest, OneFileUnderTwoKeysGetsNoSecondStreamBesideAWriter)
     // Two files that share a file number on different volumes are two files:
     // b.txt is given the number of sub/a.txt on another volume.
     ASSERT_TRUE(LoadFile(nullptr, H("sub/a.txt"), false, true, 2));
-    FileIdentity elsewhere = TheOpenFileTable().Find("sub/a.txt")->identity;
+    FileIdentity elsewhere = TheOpenFileTable().Find("sub/a.txt")->file.identity;
     ++elsewhere.volume;
     EXPECT_TRUE(CloseFile(nullptr, H("sub/a.txt")));
     ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), false, true, 2));
-    TheOpenFileTable().Find("b.txt")->identity = elsewhere;
+    TheOpenFileTable().Find("b.txt")->file.identity = elsewhere;
     EXPECT_TRUE(LoadFile(nullptr, H("sub/a.txt"), false, true, 2));
 }
 

@@ -1,9 +1,13 @@
 #include "support/TestSupport.h"
 
+#include "functions/OpenFileTable.h"
 #include "functions/ScriptFunctions.h"
+#include "linefile/TextStream.h"
 #include "standin/StandInHost.h"
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <iostream>
 #include <map>
 #include <stdexcept>
@@ -102,7 +106,8 @@ struct ThreadRecord {
 };
 
 // One thread's calls: its own file, a shared file written by all, a shared
-// file read by all, a file loaded and closed by all in turns, and deletions.
+// file read by all, a file loaded for writing and closed by all in turns, a
+// file read by all and deleted and made again by all, and deletions.
 void RunThread(Calls& calls, int id, int rounds, ThreadRecord& record)
 {
     std::string own = "own-" + std::to_string(id) + ".txt";
@@ -137,6 +142,21 @@ void RunThread(Calls& calls, int id, int rounds, ThreadRecord& record)
         case 3:
             calls.Bool("CloseFile", "churn.txt");
             break;
+        }
+
+        // A file deleted under its readers and made again: what they are
+        // handed is its line or nothing.
+        std::string fleeting = calls.Next("fleeting.txt");
+        EXPECT_TRUE(fleeting.empty() || fleeting == "fleeting") << fleeting;
+        if (round % 8 == 2)
+            calls.Load("fleeting.txt", true, false, 2);
+        if (round % 8 == 6) {
+            calls.Bool("DeleteAnyFile", "fleeting.txt");
+            if (calls.Load("fleeting.txt", false, false, 2)) {
+                for (int i = 0; i < 3; ++i)
+                    calls.Write("fleeting.txt", "fleeting");
+                calls.Bool("CloseFile", "fleeting.txt");
+            }
         }
 
         if (round % 50 == 0) {
@@ -194,6 +214,7 @@ void RunAllThreads(Calls& calls, int rounds = kRounds)
     for (const std::string& line : input)
         bytes += line + "\r\n";
     lftest::WriteBytes("shared-in.txt", bytes);
+    lftest::WriteBytes("fleeting.txt", "fleeting\r\n");
 
     ASSERT_TRUE(calls.Load("shared-out.txt", false, false, 7));
     ASSERT_TRUE(calls.Load("shared-in.txt", true, false, 5));
@@ -207,6 +228,7 @@ void RunAllThreads(Calls& calls, int rounds = kRounds)
 
     ASSERT_TRUE(calls.Bool("CloseFile", "shared-out.txt"));
     calls.Bool("CloseFile", "churn.txt");
+    calls.Bool("CloseFile", "fleeting.txt");
     while (calls.Bool("HasNextLine", "shared-in.txt"))
         records[0].linesRead.push_back(calls.Next("shared-in.txt"));
     EXPECT_TRUE(calls.Bool("CloseFile", "shared-in.txt"));
@@ -265,7 +287,102 @@ private:
     std::thread ticking;
 };
 
+// Holds the disk work of one file: the first thread to read or write it
+// stops inside that work until Release; the others pass.
+class DiskWorkHold {
+public:
+    explicit DiskWorkHold(const FileIdentity& file) : file(file)
+    {
+        current = this;
+        textmode::beforeDiskWork = Hook;
+    }
+    // Only once no thread reads or writes any more.
+    ~DiskWorkHold()
+    {
+        Release();
+        textmode::beforeDiskWork = nullptr;
+        current = nullptr;
+    }
+    // Whether a thread is held; a generous bound fails the test rather than hang it.
+    bool AwaitHeld() { return entered.get_future().wait_for(std::chrono::minutes(1)) == std::future_status::ready; }
+    void Release()
+    {
+        if (!released.exchange(true))
+            release.set_value();
+    }
+
+private:
+    static void Hook(const FileIdentity& identity)
+    {
+        if (identity == current->file && !current->holding.exchange(true)) {
+            current->entered.set_value();
+            current->waiting.wait();
+        }
+    }
+
+    static DiskWorkHold* current;
+    FileIdentity file;
+    std::promise<void> entered, release;
+    std::shared_future<void> waiting = release.get_future().share();
+    std::atomic<bool> holding{false}, released{false};
+};
+DiskWorkHold* DiskWorkHold::current = nullptr;
+
 }  // namespace
+
+// While a thread is inside one file's refill, flush or emptying (in its load
+// for writing), calls on other files (a read, a write that flushes, a load
+// and a close) and ExistsFile on that file itself complete; a load of the
+// same key waits for the outcome of the load under way.
+TEST_F(ConcurrentCallsTest, OneFilesDiskWorkStallsNoCallOnAnother)
+{
+    lftest::WriteBytes("a.txt", "a1\r\na2\r\n");
+    lftest::WriteBytes("b.txt", "b1\r\n");
+    ASSERT_TRUE(LoadFile(nullptr, H("a.txt"), true, false, 10));
+    ASSERT_TRUE(LoadFile(nullptr, H("a-out.txt"), false, false, 1));
+    const Lines held = {"refill", "flush", "emptying"}, linesOfA = {"a1", "a2", ""};
+    const std::vector<Lines> linesOfB = {{"b1"}, {"b1", "b2"}, {}};
+    for (size_t i = 0; i < held.size(); ++i) {
+        SCOPED_TRACE("B's " + held[i] + " held");
+        ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), i == 0, false, 1));
+        DiskWorkHold hold(TheOpenFileTable().Find("b.txt")->file.identity);
+        // Writing, the window of one is full: the next line flushes it.
+        ASSERT_TRUE(i != 1 || WriteLine(nullptr, H("b.txt"), H("b1")));
+        ASSERT_TRUE(i != 2 || CloseFile(nullptr, H("b.txt")));
+        std::thread onB([i] {
+            EXPECT_TRUE(i == 0 ? HasNextLine(nullptr, H("b.txt"))
+                               : i == 1 ? WriteLine(nullptr, H("b.txt"), H("b2"))
+                                        : LoadFile(nullptr, H("b.txt"), false, false, 1));
+        });
+        ASSERT_TRUE(hold.AwaitHeld());
+        std::thread sameKey;
+        if (i == 2)
+            sameKey = std::thread([] { EXPECT_TRUE(LoadFile(nullptr, H("b.txt"), true, false, 1)); });
+        auto others = std::async(std::launch::async, [&] {
+            std::string wrong;
+            auto expect = [&wrong](bool answer, const char* call) { wrong += answer ? "" : call; };
+            expect(IsLoaded(nullptr, H("a.txt")), " IsLoaded(a)");
+            expect(lftest::Next("a.txt") == linesOfA[i], " NextLine(a)");
+            expect(WriteLine(nullptr, H("a-out.txt"), H(held[i])), " WriteLine(a-out)");
+            expect(LoadFile(nullptr, H("c.txt"), false, false, 1), " LoadFile(c)");
+            expect(CloseFile(nullptr, H("c.txt")), " CloseFile(c)");
+            expect(ExistsFile(nullptr, H("b.txt")), " ExistsFile(b)");
+            return wrong;
+        });
+        bool completed = others.wait_for(std::chrono::minutes(1)) == std::future_status::ready;
+        hold.Release();
+        onB.join();
+        if (sameKey.joinable())
+            sameKey.join();
+        EXPECT_TRUE(completed) << "a call waited for another file's disk work";
+        EXPECT_EQ(others.get(), "");
+        EXPECT_TRUE(i != 2 || IsWriteOnly(nullptr, H("b.txt"))) << "the first load's mode";
+        EXPECT_TRUE(CloseFile(nullptr, H("b.txt")));
+        EXPECT_EQ(FileLines("b.txt"), linesOfB[i]);
+    }
+    EXPECT_TRUE(CloseFile(nullptr, H("a-out.txt")));
+    EXPECT_EQ(FileLines("a-out.txt"), held);
+}
 
 TEST_F(ConcurrentCallsTest, AllElevenFunctionsFromSeveralThreads)
 {

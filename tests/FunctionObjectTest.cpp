@@ -308,8 +308,9 @@ TEST_F(InvokeTest, ArgumentsReachTheScriptFunctionsConverted)
     Value loaded = host.Call("LoadFile", {StringValue("w.txt"), IntValue(0), FloatValue(0.0f), FloatValue(3.9f)});
     EXPECT_EQ(loaded.type, ScriptValue::kBool);
     EXPECT_TRUE(loaded.data.boolean);
-    LineFile* file = TheOpenFileTable().Find("w.txt");
-    ASSERT_NE(file, nullptr);
+    std::shared_ptr<ScriptFile> entry = TheOpenFileTable().Find("w.txt");
+    ASSERT_NE(entry, nullptr);
+    LineFile* file = &entry->file;
     EXPECT_EQ(file->bufferSize, 3);
     EXPECT_FALSE(file->readOnly);
     EXPECT_FALSE(file->append);
@@ -318,8 +319,8 @@ TEST_F(InvokeTest, ArgumentsReachTheScriptFunctionsConverted)
     EXPECT_FALSE(host.Call("LoadFile", {StringValue("x.txt"), IntValue(7), BoolValue(false), FloatValue(-2.0f)}).data.boolean);
     EXPECT_FALSE(host.Call("LoadFile", {StringValue("y.txt"), BoolValue(false), NoneValue(), IntValue(-1)}).data.boolean);
     EXPECT_TRUE(host.Call("LoadFile", {StringValue("z.txt"), FloatValue(0.0f), IntValue(1), BoolValue(true)}).data.boolean);
-    EXPECT_EQ(TheOpenFileTable().Find("z.txt")->bufferSize, 1);
-    EXPECT_TRUE(TheOpenFileTable().Find("z.txt")->append);
+    EXPECT_EQ(TheOpenFileTable().Find("z.txt")->file.bufferSize, 1);
+    EXPECT_TRUE(TheOpenFileTable().Find("z.txt")->file.append);
     EXPECT_EQ(log.Lines(), (Lines{"Loading file 'x.txt'...", "  File does not exist! Aborting load.",
                                   "Loading file 'y.txt'...", "  Illegal buffer size '-1'!",
                                   "Loading file 'z.txt'...", "  File successfully loaded."}));

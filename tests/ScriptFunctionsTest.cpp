@@ -21,9 +21,9 @@ using ScriptFunctionsTest = lftest::ScriptTest;
 
 LineFile& Loaded(const std::string& path)
 {
-    LineFile* file = TheOpenFileTable().Find(path);
-    EXPECT_NE(file, nullptr) << path;
-    return *file;
+    std::shared_ptr<ScriptFile> entry = TheOpenFileTable().Find(path);
+    EXPECT_NE(entry, nullptr) << path;
+    return entry->file;
 }
 
 // Reads a file the way scripts are told to: HasNextLine before each NextLine.
@@ -372,8 +372,8 @@ TEST_F(ScriptFunctionsTest, UnloadNeverWaitsForTheLock)
     OpenFileTable& table = TheOpenFileTable();
     std::promise<void> held, release;
     std::thread caller([&] {
-        // Another thread's script call is under way.
-        LockGuard guard(table.callLock);
+        // Another thread's script call on the file is under way.
+        LockGuard guard(Loaded("out.txt").lock);
         held.set_value();
         release.get_future().wait();
     });
