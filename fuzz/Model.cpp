@@ -322,9 +322,14 @@ bool Model::DeleteAnyFile(int key)
     Entry& entry = At(key);
     if (!entry.loaded && !LoadFile(key, true, false, 1))
         return false;
+    // The file deleted is the one the key's load opened: where the name has
+    // come to lead to another file since (deleted, then made anew under
+    // another key), nothing is deleted.
+    int opened = entry.readOnly ? entry.reader.inode : entry.writer.inode;
     // Lines that could not be written do not keep the file from going.
     Close(entry);
-    bool removed = Unlink(kKeys[key].name);
+    Name name = kKeys[key].name;
+    bool removed = names[name].inode == opened && Unlink(name);
     entry = Entry();
     return removed;
 }
