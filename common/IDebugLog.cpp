@@ -33,6 +33,7 @@ constexpr size_t kMessageBufferSize = 8192;
 struct LogState {
     FILE* logFile = nullptr;
     std::string logPath;
+    std::string firstPath;  // the name tried first; the others add a digit
     int32_t fileThreshold = 5;
     int32_t consoleThreshold = 3;
     bool flushEachWrite = true;
@@ -74,6 +75,7 @@ void IDebugLog::OpenInFolder(int32_t folderId, const char* relativePath)
             std::fclose(state.logFile);
         state.logFile = nullptr;
         state.logPath.clear();
+        state.firstPath.clear();
     }
     if (result < 0) {
         LogFailure("SHGetFolderPath %08X failed (result = %08X lasterr = %08X)",
@@ -98,6 +100,7 @@ void IDebugLog::OpenInFolder(int32_t folderId, const char* relativePath)
 
     LogState& state = State();
     LockGuard guard(state.lock);
+    state.firstPath = path;
     for (int attempt = -1; attempt <= 4; ++attempt) {
         std::string name = attempt < 0 ? path : path + std::to_string(attempt);
         state.logFile = platform::OpenDenyWrite(name);
@@ -127,6 +130,19 @@ std::string IDebugLog::OpenPath()
     LogState& state = State();
     LockGuard guard(state.lock);
     return state.logPath;
+}
+
+std::vector<std::string> IDebugLog::FilePaths()
+{
+    LogState& state = State();
+    LockGuard guard(state.lock);
+    std::vector<std::string> paths;
+    if (state.firstPath.empty())
+        return paths;
+    paths.push_back(state.firstPath);
+    for (int digit = 0; digit <= 4; ++digit)
+        paths.push_back(state.firstPath + std::to_string(digit));
+    return paths;
 }
 
 void IDebugLog::Emit(int32_t level, const char* format, va_list arguments)

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #if defined(__MINGW32__)
 #define LINEFOLD_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
@@ -33,6 +34,10 @@ public:
 
     // Where the log file went; empty while the log is closed.
     static std::string OpenPath();
+
+    // Every name the log may take: the file and the five it falls back to,
+    // in that order; none before OpenInFolder found its folder.
+    static std::vector<std::string> FilePaths();
 };
 
 // An ordinary message (level 3).

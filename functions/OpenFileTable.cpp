@@ -8,6 +8,10 @@ OpenFileTable openFileTable;
 
 OpenFileTable& TheOpenFileTable() { return openFileTable; }
 
+void (*tableseams::beforeAdding)(const std::string& key) = nullptr;
+void (*tableseams::beforeWaiting)(const std::string& key) = nullptr;
+void (*tableseams::beforeRegistering)(const FileIdentity& identity) = nullptr;
+
 OpenFileTable::~OpenFileTable() { CloseForUnload(); }
 
 std::shared_ptr<ScriptFile> OpenFileTable::Find(const char* key)
@@ -35,6 +39,8 @@ std::shared_ptr<ScriptFile> OpenFileTable::FindOrAdd(const std::string& key, boo
     // else can see the new file yet, so this never waits.
     auto file = std::make_shared<ScriptFile>(readOnly, append, bufferSize);
     file->file.lock.Enter();
+    if (tableseams::beforeAdding)
+        tableseams::beforeAdding(key);
     LockGuard guard(lock);
     auto found = entries.find(key);
     if (found != entries.end()) {
@@ -56,19 +62,21 @@ std::shared_ptr<ScriptFile> OpenFileTable::FindOrAdd(const std::string& key, boo
 
 std::optional<std::string> OpenFileTable::Register(const ScriptFile& file, const FileIdentity& identity, bool readOnly)
 {
+    if (tableseams::beforeRegistering)
+        tableseams::beforeRegistering(identity);
     LockGuard guard(lock);
     Entry* own = nullptr;
     for (auto& entry : entries) {
-        // A registered file's identity and mode were set before its Register
-        // took this lock, and stay as they are: they may be read here.
-        const LineFile& other = entry.second.file->file;
         if (entry.second.file.get() == &file)
             own = &entry.second;
-        else if (entry.second.registered && other.identity == identity && (!readOnly || !other.readOnly))
+        else if (entry.second.registered && entry.second.identity == identity && (!readOnly || !entry.second.readOnly))
             return entry.first;
     }
-    if (own)
+    if (own) {
         own->registered = true;
+        own->identity = identity;
+        own->readOnly = readOnly;
+    }
     return std::nullopt;
 }
 

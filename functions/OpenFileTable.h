@@ -20,7 +20,8 @@
 //   for its whole work on the file, disk work included.
 // A thread holding a file's lock may take the table's; never the reverse
 // (CloseForUnload only tries a file's lock, so it never waits), and never two
-// files' locks at once. The debug log's lock and that of the plugin's own
+// files' locks at once: a call lets go of one file before it waits for
+// another, also when it finds that a load it waited for failed. The debug log's lock and that of the plugin's own
 // files (OwnFiles.h) come last: nothing else is taken while one is held. A
 // call keeps a reference to its file, so that a file removed meanwhile by
 // another thread stays alive until the call lets go of it; the last reference
@@ -69,10 +70,12 @@ public:
     // readOnly) would make two streams of one file with a writer among them.
     // When there is none, the entry is entered with its identity, in the same
     // hold of the lock, so that no other load of the file can slip in between.
+    // The entry keeps it until it leaves the table (or Unregister), its file
+    // deleted by then if it is to be: so a load of the file under another key
+    // either comes before the delete and is refused, or finds it deleted.
     std::optional<std::string> Register(const ScriptFile& entry, const FileIdentity& identity, bool readOnly);
 
-    // Takes back Register, once the entry's stream is closed and before its
-    // file is deleted: from then on another file may have the identity.
+    // Takes back Register, for a load that opens its file anew.
     void Unregister(const std::string& key, const ScriptFile& entry);
 
     // Removes the entry under the key, if it is still this one.
@@ -93,6 +96,8 @@ private:
         std::shared_ptr<ScriptFile> file;
         // Set by Register: the file's identity counts from then on.
         bool registered = false;
+        FileIdentity identity;
+        bool readOnly = false;
     };
     using Entries = std::unordered_map<std::string, Entry>;
 
@@ -106,3 +111,15 @@ private:
 
 // The one table of the process, created empty when the library is loaded.
 OpenFileTable& TheOpenFileTable();
+
+// Seams for tests: when set, each runs on the calling thread at its point of
+// a script call, so that a test can put another call exactly there.
+namespace tableseams {
+// A load found no entry under its key and made one, before it takes the
+// table's lock to add it.
+extern void (*beforeAdding)(const std::string& key);
+// A call found an entry, before it waits for the entry's lock.
+extern void (*beforeWaiting)(const std::string& key);
+// A load opened its file, before it registers it.
+extern void (*beforeRegistering)(const FileIdentity& identity);
+}  // namespace tableseams

@@ -37,12 +37,15 @@ public:
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
 
-    // Waits for the file's lock (the table's is not held here).
-    void Take(std::shared_ptr<ScriptFile> found)
+    // Waits for the file's lock (no other lock is held here).
+    void Take(std::shared_ptr<ScriptFile> found, const char* key)
     {
         Release();
-        if (found)
+        if (found) {
+            if (tableseams::beforeWaiting)
+                tableseams::beforeWaiting(key);
             found->file.lock.Enter();
+        }
         entry = std::move(found);
     }
     // A file whose lock this thread holds already.
@@ -80,7 +83,7 @@ private:
 // path is not loaded. A load under way is waited for.
 void HoldLoaded(OpenFileTable& table, const char* key, Held& held)
 {
-    held.Take(table.Find(key));
+    held.Take(table.Find(key), key);
     // A load that failed, or a file closed meanwhile by another call.
     if (!held.Loaded())
         held.Release();
@@ -97,11 +100,12 @@ bool Load(OpenFileTable& table, const std::string& key, bool readOnly, bool appe
         std::shared_ptr<ScriptFile> entry =
             table.FindOrAdd(key, readOnly, append, static_cast<int32_t>(bufferSize), added);
         if (!added) {
-            held.Take(std::move(entry));
+            held.Take(std::move(entry), key.c_str());
             if (held.Loaded())
                 return true;
             // Its load failed, or it was closed meanwhile: as for a key that
-            // is not loaded.
+            // is not loaded, once this file's lock is let go.
+            held.Release();
             continue;
         }
         held.Adopt(std::move(entry));
@@ -109,10 +113,12 @@ bool Load(OpenFileTable& table, const std::string& key, bool readOnly, bool appe
         try {
             // One file under two keys (two spellings of its path) gets no
             // second stream when either is for writing.
-            auto loadedElsewhere = [&table, &adopted](const FileIdentity& identity, bool readOnly) {
+            LineFile::Registration registration;
+            registration.enter = [&table, &adopted](const FileIdentity& identity, bool readOnly) {
                 return table.Register(adopted, identity, readOnly);
             };
-            adopted.file.Load(key, loadedElsewhere);
+            registration.leave = [&table, &adopted, &key] { table.Unregister(key, adopted); };
+            adopted.file.Load(key, registration);
         } catch (...) {
             held.Forget(table, key);
             throw;
@@ -187,13 +193,10 @@ bool DeleteAnyFile(StaticFunctionTag*, StringCache::Ref path)
         if (!Load(table, key, true, false, 1, held))
             return false;
         // Lines that could not reach the file are moot for a file that is to
-        // go; only an error raised while closing keeps it.
-        bool removed = false;
-        if (held->CloseTelling() != LineFile::Closing::Raised) {
-            // Once it is deleted, a file made meanwhile may get its identity.
-            table.Unregister(key, held.Entry());
-            removed = held->Remove();
-        }
+        // go; only an error raised while closing keeps it. The entry stays
+        // registered until the file is gone, so that no load under another
+        // key can take the file for writing in between.
+        bool removed = held->CloseTelling() != LineFile::Closing::Raised && held->Remove();
         held.Forget(table, key);
         return removed;
     });

@@ -44,6 +44,12 @@ private:
 // before anything touches the file system.
 const char* PathRefusal(const FilePath& path);
 
+// The absolute path the system opens for path: on Windows as it reads every
+// path before it opens it (the current folder, of the drive too, put first;
+// "." and ".." parts resolved on the text), elsewhere the same on the text.
+// Empty when there is none.
+NativePathString FullPath(const NativePathString& path);
+
 enum class Existence { Exists, Missing, Failed };
 
 // Whether anything (file, folder or other) is at the path, links followed.

@@ -60,12 +60,12 @@ void LineFile::Fail(const char* action, const std::string& description)
 }
 
 std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t bufferSize,
-                                         const std::string& pathString, const LoadedElsewhere& loadedElsewhere)
+                                         const std::string& pathString, const Registration& registration)
 {
     std::unique_ptr<LineFile> file(new (std::nothrow) LineFile(readOnly, append, bufferSize));
     if (file) {
         LockGuard guard(file->lock);
-        file->Load(pathString, loadedElsewhere);
+        file->Load(pathString, registration);
     } else {
         // As the script gave it: its generic form would need memory too. So
         // may its escaping; then the line goes without the path.
@@ -79,11 +79,11 @@ std::unique_ptr<LineFile> LineFile::Open(bool readOnly, bool append, int32_t buf
     return file;
 }
 
-void LineFile::Load(const std::string& pathString, const LoadedElsewhere& loadedElsewhere)
+void LineFile::Load(const std::string& pathString, const Registration& registration)
 {
     try {
         if (TestPath(pathString) && MakeWindow())
-            OpenStream(loadedElsewhere);
+            OpenStream(registration);
     } catch (const std::exception& error) {
         // A file this load created goes again.
         input.Close();
@@ -142,38 +142,62 @@ bool LineFile::MakeWindow()
 }
 
 // Opens exactly one stream. Whatever refuses the file comes before anything
-// is emptied, and a refused file that the opening created goes again.
-void LineFile::OpenStream(const LoadedElsewhere& loadedElsewhere)
+// is emptied, and a refused file that the opening created goes again, but
+// for one that another key holds by then.
+void LineFile::OpenStream(const Registration& registration)
 {
     // A file that is not there yet has no identity: its place is what counts.
-    if (!readOnly && NamesOwnFile(filePath)) {
+    if (!readOnly && IsOwnFile(filePath, nullptr)) {
         good = false;
         LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
         return;
     }
-    bool opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
-    if (opened)
-        identity = readOnly ? input.Identity() : output.Identity();
+    bool opened = false;
     std::optional<std::string> loadedAs;
-    if (opened && loadedElsewhere)
-        loadedAs = loadedElsewhere(identity, readOnly);
+    for (int attempt = 1;; ++attempt) {
+        opened = readOnly ? input.Open(filePath) : output.Open(filePath, append);
+        if (!opened)
+            break;
+        identity = readOnly ? input.Identity() : output.Identity();
+        if (registration.enter)
+            loadedAs = registration.enter(identity, readOnly);
+        // A file deleted (under another key, say) between the open and the
+        // entry would take this load's lines nowhere: open anew, as a load
+        // made after that delete would.
+        if (loadedAs || readOnly || !output.Deleted() || attempt == 3)
+            break;
+        if (registration.leave)
+            registration.leave();
+        output.Abandon();
+    }
     if (loadedAs) {
-        // Two streams writing one file would interleave their lines.
+        // Two streams writing one file would interleave their lines. The
+        // file stays as it is, even one this load created: the other key's.
         good = false;
         input.Close();
-        output.Discard();
+        output.Abandon();
         LogMessage("  File already loaded as '%s'! Aborting load.", EscapeControlBytes(*loadedAs).c_str());
-    } else if (opened && !readOnly && IsOwnFile(identity)) {
+    } else if (opened && !readOnly && IsOwnFile(filePath, &identity)) {
         good = false;
         output.Discard();
         LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
-    } else if (!opened || (!readOnly && !append && !output.Empty())) {
+    } else if (!opened && !readOnly && OwnFileThere()) {
+        // On Windows the system refused it first (its hold admits no writer).
+        good = false;
+        LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
+    } else if (!opened || (!readOnly && (output.Deleted() || (!append && !output.Empty())))) {
         good = false;
         output.Discard();
         LogMessage("  Could not open or create file.");
     } else {
         LogMessage("  File successfully loaded.");
     }
+}
+
+bool LineFile::OwnFileThere() const
+{
+    FileIdentity there;
+    return IdentifyPath(filePath.Native(), there) && IsOwnFile(filePath, &there);
 }
 
 LineFile::Closing LineFile::CloseTelling()
@@ -204,13 +228,15 @@ bool LineFile::Remove()
 {
     if (good)
         return false;
-    if (IsOwnFile(identity)) {
-        LogMessage("  Delete not allowed: %s!", kOwnFileRefusal);
-        return false;
-    }
     try {
+        if (IsOwnFile(filePath, &identity)) {
+            LogMessage("  Delete not allowed: %s!", kOwnFileRefusal);
+            return false;
+        }
+        if (textmode::beforeDiskWork)
+            textmode::beforeDiskWork(identity);
         std::string errorText;
-        switch (RemoveFile(filePath, identity, errorText)) {
+        switch (RemoveFile(filePath, identity, errorText, removed)) {
         case Removal::Removed:
             return true;
         case Removal::Missing:

@@ -33,27 +33,33 @@ inline bool IsEndMarker(const std::string& slot) { return !slot.empty() && slot[
 // and slot cursor holds the EndMarker while cursor < bufferSize.
 class LineFile {
 public:
-    // The key under which the file with this identity is already loaded so
-    // that loading it again (for reading when readOnly) would make a second
-    // writer of one file; nothing when there is none. The key is a copy: the
-    // load it names may end while this one logs it.
-    using LoadedElsewhere = std::function<std::optional<std::string>(const FileIdentity& identity, bool readOnly)>;
+    // Where a load enters the file it opened, so that one file never has two
+    // streams with a writer among them. Enter answers the key under which
+    // the file with this identity is loaded already such that loading it
+    // again (for reading when readOnly) would make a second writer, and
+    // nothing when there is none, in which case this load is entered with
+    // the identity; the key is a copy, since the load it names may end while
+    // this one logs it. Leave takes back an entry this load made.
+    struct Registration {
+        std::function<std::optional<std::string>(const FileIdentity& identity, bool readOnly)> enter;
+        std::function<void()> leave;
+    };
 
     // Creates the LineFile and loads it: checks the path's text, tests the
     // path, allocates the window and opens exactly one stream, which is
-    // refused when loadedElsewhere names a key, or (for writing) when it is
-    // one of the plugin's own files, before anything is emptied; a file the
-    // load created goes again when the load fails. The outcome is good. Null
-    // (after its log lines) only when not even the LineFile itself could be
-    // allocated.
+    // refused when the registration names another key, or (for writing) when
+    // it is one of the plugin's own files, before anything is emptied; a
+    // file the load created goes again when the load fails, but for another
+    // key's load. The outcome is good. Null (after its log lines) only when
+    // not even the LineFile itself could be allocated.
     static std::unique_ptr<LineFile> Open(bool readOnly, bool append, int32_t bufferSize,
                                           const std::string& pathString,
-                                          const LoadedElsewhere& loadedElsewhere = LoadedElsewhere());
+                                          const Registration& registration = Registration());
 
     // A LineFile not loaded yet, for Load.
     LineFile(bool readOnly, bool append, int32_t bufferSize);
     // What Open does after creating the LineFile; once only.
-    void Load(const std::string& pathString, const LoadedElsewhere& loadedElsewhere);
+    void Load(const std::string& pathString, const Registration& registration);
 
     ~LineFile();
     LineFile(const LineFile&) = delete;
@@ -73,8 +79,9 @@ public:
     Closing CloseTelling();
 
     // Deletes the file; only once the LineFile is no longer good, only the
-    // file it held (not a folder or another file put at its path since),
-    // and never one of the plugin's own files (OwnFiles.h).
+    // file it held (not a folder or another file put at its path since, nor
+    // the file a link there leads to), and never one of the plugin's own
+    // files (OwnFiles.h).
     bool Remove();
 
     // Fills the window with the next block of up to bufferSize lines.
@@ -95,6 +102,9 @@ public:
     TextOutput output;
     std::unique_ptr<LineWindow> window;
     Lock lock;
+    // The file Remove deleted, whose number no other file gets while this
+    // LineFile lives (until its entry, which names the number, is gone).
+    HeldFile removed;
 
 private:
     // The parts of a load: the checks on the path's text and the existence
@@ -102,6 +112,9 @@ private:
     // there); the one stream, with the checks on the file it holds.
     bool TestPath(const std::string& pathString);
     bool MakeWindow();
-    void OpenStream(const LoadedElsewhere& loadedElsewhere);
+    void OpenStream(const Registration& registration);
+    // Whether the file at the path (one this load could not open) is one of
+    // the plugin's own.
+    bool OwnFileThere() const;
     void Fail(const char* action, const std::string& description);
 };

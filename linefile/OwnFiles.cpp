@@ -2,14 +2,15 @@
 
 #include "common/Lock.h"
 
+#include <memory>
+#include <optional>
+
 namespace {
 
 struct OwnFile {
-    bool exists = false;
-    FileIdentity identity;  // when it exists
-    bool folderKnown = false;
-    FileIdentity folder;
-    NativePathString name;
+    NativePathString path;  // full
+    NativePathString folder, name;
+    std::shared_ptr<HeldFile> held;  // null when nothing was there to hold
 };
 
 struct Registry {
@@ -24,47 +25,95 @@ Registry& TheRegistry()
     return *registry;
 }
 
-}  // namespace
-
-void SetOwnFiles(const std::vector<NativePathString>& paths)
+// The own files as they are now, for a check made outside the registry's
+// lock: the holds stay alive while the check uses them.
+std::vector<OwnFile> OwnFilesNow()
 {
-    std::vector<OwnFile> files(paths.size());
-    for (size_t i = 0; i < paths.size(); ++i) {
-        files[i].exists = IdentifyPath(paths[i], files[i].identity);
-        files[i].folderKnown = IdentifyFolderOf(paths[i], files[i].folder, files[i].name);
-    }
     Registry& registry = TheRegistry();
     LockGuard guard(registry.lock);
-    registry.files.swap(files);
+    return registry.files;
 }
 
-bool IsOwnFile(const FileIdentity& identity)
+// The identity of each own file's folder now, looked up once per folder
+// (the log's six names share one); none where it cannot be opened.
+std::vector<std::optional<FileIdentity>> FoldersNow(const std::vector<OwnFile>& files)
 {
-    Registry& registry = TheRegistry();
-    LockGuard guard(registry.lock);
-    for (const OwnFile& file : registry.files) {
-        if (file.exists && file.identity == identity)
-            return true;
+    std::vector<std::optional<FileIdentity>> folders(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        size_t same = 0;
+        while (same < i && files[same].folder != files[i].folder)
+            ++same;
+        FileIdentity folder;
+        if (same < i)
+            folders[i] = folders[same];
+        else if (IdentifyPath(files[i].folder, folder))
+            folders[i] = folder;
+    }
+    return folders;
+}
+
+// Whether the file a path's text leads to by its last name would be one of
+// files: the same folder, by identity, and the same name, as the file system
+// compares names. Taken on the path as the system reads it, and (where that
+// differs, as on Linux, whose ".." follows the links before it) as given.
+bool NamedAsOwn(const NativePathString& path, const std::vector<OwnFile>& files)
+{
+    std::vector<std::optional<FileIdentity>> ownFolders;
+    const NativePathString full = FullPath(path);
+    for (const NativePathString* place : {&full, &path}) {
+        if (place == &path && path == full)
+            break;
+        NativePathString folderPath, name;
+        SplitAtLastName(*place, folderPath, name);
+        FileIdentity folder;
+        if (!IdentifyPath(folderPath, folder))
+            continue;
+        if (ownFolders.empty())
+            ownFolders = FoldersNow(files);
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (ownFolders[i] == folder && SameFileName(name, files[i].name))
+                return true;
+        }
     }
     return false;
 }
 
-bool NamesOwnFile(const FilePath& path)
+}  // namespace
+
+void SetOwnFiles(const std::vector<NativePathString>& inUse, const std::vector<NativePathString>& notInUse)
 {
+    std::vector<OwnFile> files;
+    for (const auto* paths : {&inUse, &notInUse}) {
+        for (const NativePathString& path : *paths) {
+            OwnFile file;
+            file.path = FullPath(path);
+            SplitAtLastName(file.path, file.folder, file.name);
+            auto held = std::make_shared<HeldFile>();
+            if (paths == &inUse && held->Hold(file.path))
+                file.held = std::move(held);
+            files.push_back(std::move(file));
+        }
+    }
     Registry& registry = TheRegistry();
     {
         LockGuard guard(registry.lock);
-        if (registry.files.empty())
-            return false;
+        registry.files.swap(files);
     }
-    FileIdentity folder;
-    NativePathString name;
-    if (!IdentifyFolderOf(path.Native(), folder, name))
+    // The holds of the files named before are let go here, outside the lock.
+}
+
+bool IsOwnFile(const FilePath& path, const FileIdentity* identity)
+{
+    std::vector<OwnFile> files = OwnFilesNow();
+    if (files.empty())
         return false;
-    LockGuard guard(registry.lock);
-    for (const OwnFile& file : registry.files) {
-        if (file.folderKnown && file.folder == folder && SameFileName(file.name, name))
-            return true;
+    if (identity) {
+        for (const OwnFile& file : files) {
+            FileIdentity now;
+            if ((file.held && file.held->Identity() == *identity) ||
+                (IdentifyPath(file.path, now) && now == *identity))
+                return true;
+        }
     }
-    return false;
+    return NamedAsOwn(path.Native(), files);
 }

@@ -5,23 +5,35 @@
 #include <vector>
 
 // The plugin's own files: the routine file beside its binary, whose addresses
-// the plugin calls at the next start, and its debug log. Scripts may read
-// them, but no script may write, empty or delete them by any path, link or
-// other spelling: a mod of scripts alone, which players take for harmless,
-// must not be able to choose native code that the game runs.
+// the plugin calls at the next start, and its debug log with the five names
+// it falls back to. Scripts may read them, but no script may write, create,
+// empty or delete them by any path, link or other spelling, for the whole
+// session: a mod of scripts alone, which players take for harmless, must not
+// be able to choose native code that the game runs.
 //
-// The entry point names them once it has opened the log and found the
-// routine file; until then there are none.
+// What protects them, in this order:
+// 1. The system. Each own file in use (the routine file, the log the plugin
+//    writes) that exists when it is named is held open for the session. On Windows the hold admits readers only, so no open for
+//    writing and no delete, rename or replacement of the file succeeds by any
+//    name, drive letter or link, whatever our own checks make of it (the log
+//    in use is held so by its own stream). Elsewhere there are no such share
+//    modes, but the hold keeps the file's number from going to another file.
+// 2. Its name. A path whose folder (by identity) and last name, once the
+//    system's own reading of `.`, `..` and the drive is applied to its text,
+//    are those of an own file names it, whether or not the file is there: a
+//    routine file not there yet cannot be made by a script either.
+// 3. Its identity, taken anew at each check: the file a load or delete
+//    reached is an own file when it is a held one, or the one at an own
+//    file's path now, so a file that another program put in the own file's
+//    place is protected too.
+// Windows has all three; the Linux build, 2 and 3.
 
-// Takes these files as the own files, in place of any named before: each
-// file there now by its identity, and each path by its folder's identity and
-// its last name, for the file that is not there yet.
-void SetOwnFiles(const std::vector<NativePathString>& paths);
+// Takes the files at these paths as the own files, in place of any named
+// before (whose holds are let go): those in use, each held if it is there,
+// and names that are the plugin's without being in use (the log's unused
+// fallbacks), protected by rules 2 and 3 alone.
+void SetOwnFiles(const std::vector<NativePathString>& inUse, const std::vector<NativePathString>& notInUse = {});
 
-// Whether the file with this identity is one of them.
-bool IsOwnFile(const FileIdentity& identity);
-
-// Whether path names one of them by its folder and name, so that a file
-// made there would be one (a path rule for a file not there yet, which has
-// no identity to compare).
-bool NamesOwnFile(const FilePath& path);
+// Whether path (when identity is given, the file it reached, with that
+// identity) is one of them. Made just before the act it guards.
+bool IsOwnFile(const FilePath& path, const FileIdentity* identity);

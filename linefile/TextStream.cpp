@@ -6,10 +6,11 @@
 namespace textmode {
 // What the two platform halves below provide: an open file of the system and
 // the few calls on it. Every failure gives an errno value in error.
-enum class Access { Read, Write, Append };
+enum class Access { Read, Write, Append, Hold };
 // Opens an ordinary (disk) file only, and tells which file it opened. For
 // writing and appending, a missing file is created, and created says so;
 // nothing is emptied. Appending, every write goes to the end of the file.
+// Holding is reading that admits no other writer (see HeldFile).
 SystemFile* OpenFile(const NativePathString& path, Access access, FileIdentity& identity, bool& created,
                      int& error);
 // Reads up to size bytes as they are: the count, 0 at the end, -1 on failure.
@@ -18,6 +19,8 @@ long ReadBytes(SystemFile* file, char* buffer, size_t size, int& error);
 bool WriteBytes(SystemFile* file, const char* data, size_t size, int& error);
 // Empties a file opened for writing (not appending) before anything is written.
 bool Empty(SystemFile* file, int& error);
+// Whether the open file has no name left.
+bool Deleted(SystemFile* file);
 // Releases the file in every case.
 bool CloseFile(SystemFile* file, int& error);
 }  // namespace textmode
@@ -208,12 +211,25 @@ void TextOutput::Discard()
         created = false;
         try {
             std::string ignoredText;
-            RemoveFile(path, identity, ignoredText);
+            RemoveFile(path, identity, ignoredText, discarded);
         } catch (...) {
             // Out of memory for a message: the empty file stays.
         }
     }
 }
+
+void TextOutput::Abandon()
+{
+    if (!file)
+        return;
+    int ignored = 0;
+    textmode::CloseFile(file, ignored);
+    file = nullptr;
+    pendingSize = 0;
+    created = false;
+}
+
+bool TextOutput::Deleted() const { return file && textmode::Deleted(file); }
 
 void TextOutput::Fail(int error)
 {
@@ -280,6 +296,25 @@ bool TextOutput::Close()
         created = false;
     }
     return !failed;
+}
+
+HeldFile::~HeldFile() { Keep(nullptr); }
+
+void HeldFile::Keep(textmode::SystemFile* kept)
+{
+    if (file) {
+        int ignored = 0;
+        textmode::CloseFile(file, ignored);
+    }
+    file = kept;
+}
+
+bool HeldFile::Hold(const NativePathString& path)
+{
+    int ignored = 0;
+    bool created = false;
+    file = textmode::OpenFile(path, textmode::Access::Hold, identity, created, ignored);
+    return file != nullptr;
 }
 
 #if defined(_WIN32)

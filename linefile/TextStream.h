@@ -43,13 +43,38 @@ struct FileIdentity {
 // nothing can be opened there.
 bool IdentifyPath(const NativePathString& path, FileIdentity& identity);
 
-// The identity of the folder that the last name of path would be made in,
-// and that name; false when the folder cannot be opened.
-bool IdentifyFolderOf(const NativePathString& path, FileIdentity& folder, NativePathString& name);
+// The folder that the last name of path would be made in, and that name, as
+// the path's text gives them ("." for a bare name; a root keeps its
+// separator).
+void SplitAtLastName(const NativePathString& path, NativePathString& folder, NativePathString& name);
 
 // Whether two names of one folder name one file, as the platform's file
 // system compares them (on Windows, without regard to letter case).
 bool SameFileName(const NativePathString& one, const NativePathString& other);
+
+// A file held open for reading for as long as this lives, so that its number
+// goes to no other file meanwhile. On Windows the hold admits other readers
+// only: no open for writing and no delete, rename or replacement of the file
+// succeeds by any name while it is held (where someone has the file open for
+// writing already, it is held without that guard).
+class HeldFile {
+public:
+    HeldFile() = default;
+    ~HeldFile();
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+
+    // False when no ordinary file can be opened at path.
+    bool Hold(const NativePathString& path);
+    const FileIdentity& Identity() const { return identity; }
+
+    // Holds an open file of the platform's, in place of any held before.
+    void Keep(textmode::SystemFile* kept);
+
+private:
+    textmode::SystemFile* file = nullptr;
+    FileIdentity identity;
+};
 
 enum class Removal { Removed, Missing, Failed };
 
@@ -59,14 +84,21 @@ enum class Removal { Removed, Missing, Failed };
 // On Windows the delete goes through the handle that was checked, so no swap
 // in between can make it remove anything else; POSIX has no such call, so
 // there a file swapped in between the check and the unlink would go. On
-// "Failed", errorText names the operation, the reason and the path.
-Removal RemoveFile(const FilePath& path, const FileIdentity& expected, std::string& errorText);
+// "Failed", errorText names the operation, the reason and the path. Where
+// the system cannot remove a link without the file it leads to (Wine on a
+// Unix symbolic link), nothing is removed. On "Removed", afterwards keeps
+// the number of the file removed from going to another file until it is let
+// go: whoever took the number for that file lets go of it first, so that no
+// new file is taken for the old one meanwhile (on Windows the file goes
+// only then).
+Removal RemoveFile(const FilePath& path, const FileIdentity& expected, std::string& errorText, HeldFile& afterwards);
+
 
 namespace textmode {
 // A seam for tests: when set, runs on the calling thread before each read of
-// a TextInput's file, and before a TextOutput empties its file and writes
-// each line, with the file's identity, so that a test can hold one file's
-// disk work where it happens.
+// a TextInput's file, before a TextOutput empties its file and writes each
+// line, and before a LineFile deletes its file, with the file's identity, so
+// that a test can hold one file's disk work where it happens.
 extern void (*beforeDiskWork)(const FileIdentity& file);
 }  // namespace textmode
 
@@ -125,8 +157,17 @@ public:
     bool Empty();
 
     // Closes without writing what is buffered; a file that this Open
-    // created goes again, so that a load that fails leaves nothing behind.
+    // created goes again, so that a load that fails leaves nothing behind
+    // (its number is kept while this TextOutput lives, as RemoveFile says).
     void Discard();
+
+    // Closes without writing what is buffered, and leaves the file as it is,
+    // even one this Open created: another key may hold it by now.
+    void Abandon();
+
+    // Whether the file has lost every name since it was opened (another
+    // call or program deleted it): lines written to it would reach nothing.
+    bool Deleted() const;
 
     // Writes the text and one LF. Once a write has failed, nothing more is
     // written. Bytes may stay buffered until Close.
@@ -147,6 +188,7 @@ private:
     FileIdentity identity;
     FilePath path;
     bool created = false;
+    HeldFile discarded;
     std::unique_ptr<char[]> pending;  // written text not yet handed to the system
     size_t pendingSize = 0;
     bool failed = false;

@@ -46,18 +46,31 @@ const Registration kRegistrationTable[] = {
     {"WriteLine", sizeof(LineWrite), Construct<LineWrite, WriteLine>},
 };
 
-// Scripts may read, but never write or delete, the debug log and the routine
-// file, whose addresses the next start would call.
+// Scripts may read, but never write or delete, the debug log under any of its
+// names and the routine file, whose addresses the next start would call
+// (OwnFiles.h says how). Taken before the routine file is read, so that the
+// file read is the file held.
 void ProtectOwnFiles()
 {
-    std::vector<NativePathString> paths;
-    FilePath log;
-    if (FilePath::FromScript(IDebugLog::OpenPath(), log) && !log.Native().empty())
-        paths.push_back(log.Native());
+    std::vector<NativePathString> inUse, notInUse;
     NativePathString routineFile;
     if (FindRoutineFileBesidePlugin(kSupportedRuntime, routineFile))
-        paths.push_back(routineFile);
-    SetOwnFiles(paths);
+        inUse.push_back(routineFile);
+    const std::string logInUse = IDebugLog::OpenPath();
+    for (const std::string& name : IDebugLog::FilePaths()) {
+        FilePath log;
+        if (FilePath::FromScript(name, log))
+            (name == logInUse ? inUse : notInUse).push_back(log.Native());
+    }
+    SetOwnFiles(inUse, notInUse);
+}
+
+// A game refused runs no script of ours: the files are let go, so that the
+// player may mend the routine file while the game runs.
+bool Refuse()
+{
+    SetOwnFiles({});
+    return false;
 }
 
 void LogCaughtError(const char* where, const char* what)
@@ -85,11 +98,11 @@ extern "C" bool SKSEPlugin_Query(const HostLoadInterface* host, PluginInfoRecord
 
         if (host->isEditor != 0) {
             LogMessage("loaded in editor, marking as incompatible");
-            return false;
+            return Refuse();
         }
         if (host->runtimeVersion != kSupportedRuntime) {
             LogMessage("unsupported runtime version %08X", host->runtimeVersion);
-            return false;
+            return Refuse();
         }
         // Until every routine of the runtime is known, a script call could
         // jump to a missing one: refuse rather than crash the game later.
@@ -99,7 +112,7 @@ extern "C" bool SKSEPlugin_Query(const HostLoadInterface* host, PluginInfoRecord
                        kSupportedRuntime);
             if (!runtime.problem.empty())
                 LogMessage("  %s", runtime.problem.c_str());
-            return false;
+            return Refuse();
         }
         if (!runtime.source.empty())
             LogMessage("routine table for runtime %08X read from %s", kSupportedRuntime,
@@ -110,7 +123,7 @@ extern "C" bool SKSEPlugin_Query(const HostLoadInterface* host, PluginInfoRecord
     } catch (...) {
         LogCaughtError("SKSEPlugin_Query", "unknown error");
     }
-    return false;
+    return Refuse();
 }
 
 extern "C" bool SKSEPlugin_Load(const HostLoadInterface* host)

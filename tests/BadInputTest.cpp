@@ -99,9 +99,15 @@ std::vector<std::string> SecondSpellings(const std::string& name)
     return {"./sub/" + name, "sub\\" + name, "sub/../sub/" + name, fs::absolute("sub/" + name).string()};
 }
 
-// While it lives, the files at these paths are the plugin's own.
+// While it lives, the files at these paths are the plugin's own: those in
+// use, and those that are not.
 struct OwnFilesWhileAlive {
-    explicit OwnFilesWhileAlive(const std::vector<std::string>& paths)
+    explicit OwnFilesWhileAlive(const std::vector<std::string>& inUse, const std::vector<std::string>& notInUse = {})
+    {
+        SetOwnFiles(Native(inUse), Native(notInUse));
+    }
+    ~OwnFilesWhileAlive() { SetOwnFiles({}); }
+    static std::vector<NativePathString> Native(const std::vector<std::string>& paths)
     {
         std::vector<NativePathString> native;
         for (const std::string& path : paths) {
@@ -109,9 +115,8 @@ struct OwnFilesWhileAlive {
             EXPECT_TRUE(FilePath::FromScript(path, filePath));
             native.push_back(filePath.Native());
         }
-        SetOwnFiles(native);
+        return native;
     }
-    ~OwnFilesWhileAlive() { SetOwnFiles({}); }
 };
 
 }  // namespace
@@ -364,19 +369,43 @@ TEST_F(BadInputTest, OneFileUnderTwoKeysGetsNoSecondStreamBesideAWriter)
 
 // The plugin's own files (its routine file and its debug log) may be read,
 // but no spelling, link or letter case of their path writes, empties or
-// deletes them, nor makes one that is missing.
+// deletes them, nor makes one that is missing. Each spelling is refused by
+// the plugin's rules, which log why, but for a hard link reached through
+// another drive letter under Wine, which reports another volume there: the
+// system's hold alone refuses it.
 TEST_F(BadInputTest, OwnFilesMayBeReadButNotWrittenEmptiedOrDeleted)
 {
     fs::create_directory("sub");
-    WriteBytes("sub/own.ini", "kept\r\n");
+    WriteBytes("sub/own-routines.ini", "kept\r\n");
     const std::string log = IDebugLog::OpenPath();
-    OwnFilesWhileAlive own({"sub/own.ini", "sub/missing.ini", log});
-    std::vector<std::string> spellings = SecondSpellings("own.ini");
-    spellings.insert(spellings.end(), {"sub/own.ini", "sub/OWN.ini", "hard.ini", log});
-    fs::create_hard_link("sub/own.ini", "hard.ini");
-#if !defined(_WIN32)
-    fs::create_symlink("own.ini", "sub/link.ini");
-    spellings.push_back("sub/link.ini");
+    lftest::LinkFolder links;
+    std::vector<std::string> inUse = {"sub/own-routines.ini", "sub/missing.ini", log};
+    std::vector<std::string> spellings = SecondSpellings("own-routines.ini");
+    spellings.insert(spellings.end(), {"sub/own-routines.ini", "sub/OWN-Routines.ini", "hard.ini", log});
+    if (!links.Path().empty()) {
+        fs::create_directory(links.Path() + "/sub");
+        WriteBytes(links.Path() + "/sub/target.txt", "kept\r\n");
+        inUse.push_back(links.Path() + "/sub/target.txt");
+        spellings.push_back(links.Path() + "/link.txt");
+    }
+    OwnFilesWhileAlive own(inUse, {"sub/spare.log0"});
+    fs::create_hard_link("sub/own-routines.ini", "hard.ini");
+    // Windows resolves "." and ".." parts, and the drive's current folder,
+    // on the text before it opens; Linux finds no folder in a file.
+    const std::vector<std::string> onTheText = {"sub/own-routines.ini/.", "sub/own-routines.ini/x/.."};
+    std::vector<std::string> bySystemOnly;
+#if defined(_WIN32)
+    const std::string drive = folder.string().substr(0, 2);
+    spellings.insert(spellings.end(), onTheText.begin(), onTheText.end());
+    spellings.insert(spellings.end(), {drive + "sub/own-routines.ini", drive + "sub/../sub/own-routines.ini"});
+    char shortName[MAX_PATH];
+    DWORD length = GetShortPathNameA("sub\\own-routines.ini", shortName, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    if (std::string(shortName) != "sub\\own-routines.ini")
+        spellings.push_back(shortName);
+    std::string otherDrive = lftest::ThroughOtherDrive("hard.ini");
+    if (!otherDrive.empty())
+        bySystemOnly.push_back(otherDrive);
 #endif
     const std::string refusal = "  Path not allowed: one of Linefold's own files! Aborting load.";
     for (const std::string& path : spellings) {
@@ -390,11 +419,88 @@ TEST_F(BadInputTest, OwnFilesMayBeReadButNotWrittenEmptiedOrDeleted)
         EXPECT_TRUE(LoadFile(nullptr, H(path), true, false, 2)) << path;
         EXPECT_TRUE(CloseFile(nullptr, H(path)));
     }
-    EXPECT_EQ(ReadBytes("sub/own.ini"), "kept\r\n");
-    for (const char* path : {"sub/missing.ini", "./sub/MISSING.INI", "sub/../sub/missing.ini"}) {
+    for (const std::string& path : bySystemOnly) {
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, true, 2)) << path;
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, false, 2)) << path;
+        EXPECT_FALSE(DeleteAnyFile(nullptr, H(path))) << path;
+    }
+    EXPECT_EQ(ReadBytes("sub/own-routines.ini"), "kept\r\n");
+    if (!links.Path().empty()) {
+        EXPECT_EQ(ReadBytes(links.Path() + "/sub/target.txt"), "kept\r\n");
+    }
+    std::vector<std::string> missing = {"sub/missing.ini", "./sub/MISSING.INI", "sub/../sub/missing.ini",
+                                        "sub/missing.ini/.", "sub/spare.log0"};
+    missing.insert(missing.end(), onTheText.begin(), onTheText.end());
+    for (const std::string& path : missing) {
         LogCapture capture;
         EXPECT_FALSE(LoadFile(nullptr, H(path), false, true, 2)) << path;
-        EXPECT_EQ(capture.Lines().back(), refusal);
+        EXPECT_EQ(capture.Lines().back(), refusal) << path;
     }
     EXPECT_FALSE(fs::exists("sub/missing.ini"));
+    EXPECT_FALSE(fs::exists("sub/spare.log0"));
+}
+
+// Another program may replace an own file while the game runs (an editor
+// saves by renaming a new file over the old one): the file in its place is
+// the plugin's as well, by its name, through "." and through a link made
+// before. On Windows the hold lets nothing replace the file itself, but Wine
+// lets its folder be renamed, and a new one be made in its place.
+TEST_F(BadInputTest, AnOwnFileReplacedOnDiskIsStillOwn)
+{
+    lftest::LinkFolder links;
+    const std::string base = links.Path().empty() ? "." : links.Path();
+    const std::string own = base + "/sub/target.txt";
+    fs::create_directory(base + "/sub");
+    WriteBytes(own, "first\r\n");
+    OwnFilesWhileAlive owned({own});
+    WriteBytes("fresh.txt", "second\r\n");
+    std::string now = "second\r\n";
+#if defined(_WIN32)
+    EXPECT_FALSE(MoveFileExA("fresh.txt", own.c_str(), MOVEFILE_REPLACE_EXISTING));
+    if (MoveFileExA((base + "/sub").c_str(), (base + "/old-sub").c_str(), 0)) {
+        fs::create_directory(base + "/sub");
+        fs::rename("fresh.txt", own);
+    } else {
+        now = "first\r\n";
+    }
+#else
+    fs::rename("fresh.txt", own);
+#endif
+    std::vector<std::string> spellings = {own, base + "/./sub/target.txt"};
+    if (!links.Path().empty())
+        spellings.push_back(links.Path() + "/link.txt");
+#if defined(_WIN32)
+    spellings.push_back(own + "/.");
+#endif
+    for (const std::string& path : spellings) {
+        LogCapture capture;
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, true, 2)) << path;
+        EXPECT_FALSE(LoadFile(nullptr, H(path), false, false, 2)) << path;
+        EXPECT_FALSE(DeleteAnyFile(nullptr, H(path))) << path;
+        EXPECT_EQ(capture.Lines().back(), "  Delete not allowed: one of Linefold's own files!") << path;
+    }
+    EXPECT_EQ(ReadBytes(own), now);
+}
+
+// An own file that another program deleted keeps its number while the plugin
+// holds it, so that no file made since is taken for it. On Windows the hold
+// admits no delete.
+TEST_F(BadInputTest, FilesMadeAfterAnOwnFileWasDeletedAreNotOwn)
+{
+    WriteBytes("own.ini", "x");
+    OwnFilesWhileAlive own({"own.ini"});
+    std::error_code error;
+    fs::remove("own.ini", error);
+#if defined(_WIN32)
+    EXPECT_TRUE(error);
+#else
+    ASSERT_FALSE(error);
+    for (int i = 0; i < 10; ++i) {
+        std::string name = "new-" + std::to_string(i) + ".txt";
+        WriteBytes(name, "");
+        EXPECT_TRUE(LoadFile(nullptr, H(name), false, true, 1)) << name;
+        EXPECT_TRUE(CloseFile(nullptr, H(name)));
+        EXPECT_TRUE(DeleteAnyFile(nullptr, H(name))) << name;
+    }
+#endif
 }

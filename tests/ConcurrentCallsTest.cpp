@@ -328,7 +328,205 @@ private:
 };
 DiskWorkHold* DiskWorkHold::current = nullptr;
 
+// Sets a seam of the table or of the streams for the life of the scope.
+template <class Hook>
+class Seam {
+public:
+    Seam(Hook& seam, Hook hook) : seam(seam) { seam = hook; }
+    ~Seam() { seam = nullptr; }
+    Seam(const Seam&) = delete;
+    Seam& operator=(const Seam&) = delete;
+
+private:
+    Hook& seam;
+};
+
+// Whether this is the first time a seam asks; the seams' calls come on one
+// thread at a time here.
+std::atomic<bool> fired{false};
+bool FirstTime() { return !fired.exchange(true); }
+
 }  // namespace
+
+// Each test below puts a second call at one point of a first one through a
+// seam, on the same thread or on another that the test orders by promises:
+// no clock decides what happens.
+
+// A load that found no entry under its key may meet another load of the same
+// key before it adds its own: it takes that one's outcome, and the file is
+// loaded once.
+TEST_F(ConcurrentCallsTest, ALoadMeetingAnotherOfItsKeyTakesItsOutcome)
+{
+    lftest::WriteBytes("a.txt", "a\r\n");
+    fired = false;
+    lftest::LogCapture log;
+    {
+        Seam<decltype(tableseams::beforeAdding)> seam(tableseams::beforeAdding, [](const std::string& key) {
+            if (FirstTime()) {
+                EXPECT_TRUE(LoadFile(nullptr, H(key), true, false, 1));
+            }
+        });
+        EXPECT_TRUE(LoadFile(nullptr, H("a.txt"), true, false, 1));
+    }
+    EXPECT_EQ(log.Lines(), (Lines{"Loading file 'a.txt'...", "  File successfully loaded."}));
+    EXPECT_EQ(TheOpenFileTable().Size(), 1u);
+}
+
+// A call that found a file which another call then closed (or the unload
+// closed) finds it gone once it has the file's lock: a load then loads the
+// path afresh, in its own mode.
+TEST_F(ConcurrentCallsTest, ACallFindingAFileClosedMeanwhileFindsItGone)
+{
+    static bool unload;
+    for (bool closedByUnload : {false, true}) {
+        unload = closedByUnload;
+        fired = false;
+        ASSERT_TRUE(LoadFile(nullptr, H("a.txt"), false, false, 1));
+        {
+            Seam<decltype(tableseams::beforeWaiting)> seam(tableseams::beforeWaiting, [](const std::string& key) {
+                if (!FirstTime())
+                    return;
+                if (unload)
+                    TheOpenFileTable().CloseForUnload();
+                else
+                    EXPECT_TRUE(CloseFile(nullptr, H(key)));
+            });
+            EXPECT_TRUE(LoadFile(nullptr, H("a.txt"), true, false, 1)) << "closed by unload: " << closedByUnload;
+        }
+        EXPECT_TRUE(IsReadOnly(nullptr, H("a.txt"))) << "closed by unload: " << closedByUnload;
+        EXPECT_TRUE(CloseFile(nullptr, H("a.txt")));
+    }
+}
+
+// A load that waited for another load of its key which then failed loads the
+// path itself.
+TEST_F(ConcurrentCallsTest, ALoadWaitingForOneThatFailsLoadsItself)
+{
+    lftest::WriteBytes("a.txt", "old\r\n");
+    static std::promise<void>* found;
+    static std::shared_future<void> foundYet;
+    static std::thread* second;
+    static std::atomic<bool> started, signalled;
+    std::promise<void> promise;
+    std::thread thread;
+    found = &promise;
+    foundYet = promise.get_future().share();
+    second = &thread;
+    started = signalled = false;
+    {
+        // Once the first load has entered its file, the second starts, finds
+        // the first's entry and waits for it; the first then fails inside
+        // its emptying.
+        Seam<decltype(tableseams::beforeRegistering)> start(tableseams::beforeRegistering, [](const FileIdentity&) {
+            if (!started.exchange(true))
+                *second = std::thread([] { EXPECT_TRUE(LoadFile(nullptr, H("a.txt"), false, true, 1)); });
+        });
+        Seam<decltype(tableseams::beforeWaiting)> waits(tableseams::beforeWaiting, [](const std::string&) {
+            if (!signalled.exchange(true))
+                found->set_value();
+        });
+        Seam<decltype(textmode::beforeDiskWork)> emptying(textmode::beforeDiskWork, [](const FileIdentity&) {
+            EXPECT_EQ(foundYet.wait_for(std::chrono::minutes(1)), std::future_status::ready);
+            throw std::runtime_error("no room");
+        });
+        EXPECT_FALSE(LoadFile(nullptr, H("a.txt"), false, false, 1));
+        thread.join();
+    }
+    EXPECT_TRUE(WriteLine(nullptr, H("a.txt"), H("new")));
+    EXPECT_TRUE(CloseFile(nullptr, H("a.txt")));
+    EXPECT_EQ(FileLines("a.txt"), (Lines{"old", "new"}));
+}
+
+// A load that fails after it created its file removes the file again, but
+// not when it is refused because another key took the file meanwhile: that
+// key's lines are in it.
+TEST_F(ConcurrentCallsTest, AFailedLoadRemovesTheFileItMadeButNotAnotherKeys)
+{
+    {
+        Seam<decltype(textmode::beforeDiskWork)> emptying(textmode::beforeDiskWork, [](const FileIdentity&) {
+            throw std::runtime_error("no room");
+        });
+        lftest::LogCapture log;
+        EXPECT_FALSE(LoadFile(nullptr, H("new.txt"), false, false, 1));
+        EXPECT_EQ(log.Lines(), (Lines{"Loading file 'new.txt'...", "  Error reading or creating file:", "  no room", ""}));
+    }
+    EXPECT_FALSE(lftest::fs::exists("new.txt"));
+
+    fired = false;
+    {
+        Seam<decltype(tableseams::beforeRegistering)> second(tableseams::beforeRegistering, [](const FileIdentity&) {
+            if (FirstTime()) {
+                EXPECT_TRUE(LoadFile(nullptr, H("./new.txt"), false, true, 1));
+                EXPECT_TRUE(WriteLine(nullptr, H("./new.txt"), H("kept")));
+            }
+        });
+        lftest::LogCapture log;
+        EXPECT_FALSE(LoadFile(nullptr, H("new.txt"), false, true, 1));
+        EXPECT_EQ(log.Lines().back(), "  File already loaded as './new.txt'! Aborting load.");
+    }
+    EXPECT_TRUE(CloseFile(nullptr, H("./new.txt")));
+    EXPECT_EQ(lftest::ReadBytes("new.txt"), "kept\r\n");
+}
+
+// DeleteAnyFile keeps its file registered until the file is gone: a load for
+// writing under another key is refused up to the delete, and one that opened
+// the file before the delete but enters it after finds it deleted and opens
+// the path anew. Either way its lines reach a file.
+TEST_F(ConcurrentCallsTest, NoLoadUnderAnotherKeyWritesAFileADeleteRemoves)
+{
+    lftest::WriteBytes("a.txt", "old\r\n");
+    fired = false;
+    {
+        Seam<decltype(textmode::beforeDiskWork)> removing(textmode::beforeDiskWork, [](const FileIdentity&) {
+            if (FirstTime()) {
+                EXPECT_FALSE(LoadFile(nullptr, H("./a.txt"), false, true, 1));
+            }
+        });
+        EXPECT_TRUE(DeleteAnyFile(nullptr, H("a.txt")));
+    }
+    EXPECT_FALSE(lftest::fs::exists("a.txt"));
+    EXPECT_FALSE(CloseFile(nullptr, H("./a.txt"))) << "loaded for writing while the delete went on";
+
+    lftest::WriteBytes("a.txt", "old\r\n");
+    static std::promise<void>* opened;
+    static std::shared_future<void> openedYet, deletedYet;
+    static std::thread* second;
+    std::promise<void> openedPromise, deletedPromise;
+    std::thread thread;
+    opened = &openedPromise;
+    openedYet = openedPromise.get_future().share();
+    deletedYet = deletedPromise.get_future().share();
+    second = &thread;
+    fired = false;
+    {
+        // In the delete, before the file goes: the second load opens the
+        // file, and enters it only once the delete is over.
+        Seam<decltype(textmode::beforeDiskWork)> removing(textmode::beforeDiskWork, [](const FileIdentity&) {
+            if (!FirstTime())
+                return;
+            tableseams::beforeRegistering = [](const FileIdentity&) {
+                if (opened) {
+                    std::exchange(opened, nullptr)->set_value();
+                    EXPECT_EQ(deletedYet.wait_for(std::chrono::minutes(1)), std::future_status::ready);
+                }
+            };
+            *second = std::thread([] {
+                EXPECT_TRUE(LoadFile(nullptr, H("./a.txt"), false, true, 1));
+                EXPECT_TRUE(WriteLine(nullptr, H("./a.txt"), H("x")));
+                EXPECT_TRUE(CloseFile(nullptr, H("./a.txt")));
+            });
+            // A bound that fails the test rather than hang it.
+            EXPECT_EQ(openedYet.wait_for(std::chrono::minutes(1)), std::future_status::ready);
+        });
+        DeleteAnyFile(nullptr, H("a.txt"));
+        deletedPromise.set_value();
+        thread.join();
+        tableseams::beforeRegistering = nullptr;
+    }
+    Lines lines = FileLines("a.txt");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "x");
+}
 
 // While a thread is inside one file's refill, flush or emptying (in its load
 // for writing), calls on other files (a read, a write that flushes, a load

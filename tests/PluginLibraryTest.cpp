@@ -127,7 +127,16 @@ protected:
             fs::remove_all(home);
     }
     void SetUp() override { ASSERT_TRUE(library->Loaded()) << library->Problem(); }
-    void TearDown() override { fs::remove_all(shared->RoutineFile()); }
+    // A game refused holds no file of the plugin's: on Windows the routine
+    // file of a game accepted is held so that nothing but reading reaches it.
+    void TearDown() override
+    {
+        Host refused(library->EntryPoints());
+        refused.SetEditor(true);
+        PluginInfoRecord info{};
+        EXPECT_FALSE(refused.Query(info));
+        fs::remove_all(shared->RoutineFile());
+    }
 
     // Asks the shared library whether it accepts the game.
     static bool Query()

@@ -260,6 +260,24 @@ TEST_F(ScriptFunctionsTest, DeleteAnyFileInEveryState)
     fs::create_directory("folder");
     EXPECT_FALSE(DeleteAnyFile(nullptr, H("folder")));
     EXPECT_TRUE(fs::exists("folder"));
+
+    // A link goes itself, never the file it leads to. Wine can only delete a
+    // Unix link together with its target, so there neither goes.
+    lftest::LinkFolder links;
+    ASSERT_FALSE(links.Path().empty()) << "no symbolic link to test with";
+    fs::create_directory(links.Path() + "/sub");
+    WriteBytes(links.Path() + "/sub/target.txt", "x");
+    LogCapture linkLog;
+#if defined(_WIN32)
+    EXPECT_FALSE(DeleteAnyFile(nullptr, H(links.Path() + "/link.txt")));
+    EXPECT_EQ(linkLog.Lines().at(4), "  remove: a link that cannot be removed without the file it leads to: \"" +
+                                         links.Path() + "/link.txt\"");
+    EXPECT_TRUE(fs::exists(fs::symlink_status(links.Path() + "/link.txt")));
+#else
+    EXPECT_TRUE(DeleteAnyFile(nullptr, H(links.Path() + "/link.txt")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(links.Path() + "/link.txt")));
+#endif
+    EXPECT_EQ(ReadBytes(links.Path() + "/sub/target.txt"), "x");
 }
 
 #if defined(_WIN32)

@@ -10,7 +10,9 @@
 #include <random>
 #include <sstream>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #endif
 
@@ -98,6 +100,68 @@ void WriteBytes(const fs::path& path, const std::string& bytes)
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+
+#if defined(_WIN32)
+namespace {
+// Wine's own export that gives a Windows path's Unix path; null elsewhere.
+using UnixNameOf = char* (*)(const wchar_t*);
+UnixNameOf WineUnixName()
+{
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel ? reinterpret_cast<UnixNameOf>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
+                  : nullptr;
+}
+}  // namespace
+
+LinkFolder::LinkFolder()
+{
+    const char* links = std::getenv("LINEFOLD_TEST_LINKS");
+    path = links ? links : "";
+    RemoveFiles();
+}
+#else
+LinkFolder::LinkFolder()
+{
+    std::error_code error;
+    fs::create_directory("links", error);
+    fs::create_symlink("sub/target.txt", "links/link.txt", error);
+    path = error ? "" : "links";
+}
+#endif
+
+LinkFolder::~LinkFolder() { RemoveFiles(); }
+
+// What a test made there; never the link, which Wine would not delete itself.
+void LinkFolder::RemoveFiles()
+{
+    std::error_code ignored;
+    for (const char* made : {"sub", "old-sub"}) {
+        if (!path.empty())
+            fs::remove_all(fs::path(path) / made, ignored);
+    }
+}
+
+#if defined(_WIN32)
+std::string ThroughOtherDrive(const fs::path& path)
+{
+    UnixNameOf unixName = WineUnixName();
+    std::wstring absolute = fs::absolute(path).wstring();
+    if (!unixName || absolute.compare(0, 2, L"Z:") == 0 || absolute.compare(0, 2, L"z:") == 0)
+        return std::string();
+    char* name = unixName(absolute.c_str());
+    if (!name)
+        return std::string();
+    std::string other = std::string("Z:") + name;
+    HeapFree(GetProcessHeap(), 0, name);
+    for (char& c : other) {
+        if (c == '/')
+            c = '\\';
+    }
+    return other;
+}
+#else
+std::string ThroughOtherDrive(const fs::path&) { return std::string(); }
+#endif
 
 void OpenStandardLog()
 {

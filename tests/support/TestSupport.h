@@ -21,6 +21,29 @@ bool WriteWithHole(const fs::path& path, const std::string& head, std::uint64_t 
 // The last count bytes of a file, read with 64-bit offsets.
 std::string TailBytes(const fs::path& path, std::uint64_t count);
 
+// While it lives, a folder holding link.txt, a symbolic link to sub/target.txt
+// of the same folder, which the test makes (sub is removed at the end). On
+// Linux it is made in the test's folder. A Windows program cannot make one
+// under Wine (whose links are Unix ones, and whose own delete of a link
+// removes its target), so the build makes it once, and the Windows tests
+// find it through LINEFOLD_TEST_LINKS; elsewhere there is none (Path empty).
+class LinkFolder {
+public:
+    LinkFolder();
+    ~LinkFolder();
+    LinkFolder(const LinkFolder&) = delete;
+    LinkFolder& operator=(const LinkFolder&) = delete;
+    const std::string& Path() const { return path; }
+
+private:
+    void RemoveFiles();
+    std::string path;
+};
+
+// Under Wine, the same absolute path through the drive letter that maps the
+// Unix root (Z:), where the path lies on another drive; empty elsewhere.
+std::string ThroughOtherDrive(const fs::path& path);
+
 // Opens the debug log as the plugin does at its start: documents folder,
 // console threshold 1, file threshold 5.
 void OpenStandardLog();
