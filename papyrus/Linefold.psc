@@ -58,10 +58,11 @@ Scriptname Linefold Hidden
 ; Reading fills it from the file bufferSize lines at a time; writing collects
 ; lines in it and writes them out when it is full and at CloseFile.
 ;
-; Calls from several scripts (threads) at once are safe: each call runs whole
-; before the next one starts. When the game quits normally, lines still
-; waiting in the window of a file loaded for writing are written out then;
-; after a crash they are lost, so CloseFile what you write.
+; Calls from several scripts (threads) at once are safe: calls on one file
+; take turns, each running whole, and calls on different files run at the
+; same time. When the game quits normally, lines still waiting in the window
+; of a file loaded for writing are written out then; after a crash they are
+; lost, so CloseFile what you write.
 ;
 ; The debug log: Documents\My Games\Skyrim\SKSE\Linefold.log, started afresh
 ; each time the game starts (Linefold.log0 to Linefold.log4 while another
