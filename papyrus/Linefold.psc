@@ -10,22 +10,39 @@ Scriptname Linefold Hidden
 ; "Data/list.txt" and "data/list.txt" are one text and one entry to Linefold
 ; (in the spelling the game met first). "Data/list.txt" and "Data\list.txt"
 ; may be the same file on disk but are two different entries, so always
-; spell a path the same way. "/" and "\" both work as separators. Letters
-; outside ASCII are taken in Windows' ANSI code page.
+; spell a path the same way. "/" and "\" both work as separators, but in a
+; Papyrus string "\" begins an escape ("\n", "\\"), so write paths with "/".
+; Letters outside ASCII are taken in Windows' ANSI code page.
 ;
-; Where files are. A relative path starts at the game's folder (its current
-; directory, normally the folder of TESV.exe), so "Data/..." is the usual
-; prefix. Files your mod ships for its scripts to read belong in a folder of
-; its own inside its Data tree, e.g. SKSE/Plugins/MyMod/ in the mod's archive,
-; read as "Data/SKSE/Plugins/MyMod/file.txt". Under Mod Organizer 2 the game
-; sees one virtual Data folder: a file a script creates there lands in MO2's
+; Where files are. A relative path starts at the game's current folder,
+; normally the one holding TESV.exe, so "Data/..." is the usual prefix. Your
+; mod's files belong in a folder named after it inside its Data tree, e.g.
+; SKSE/Plugins/MyMod/ in the mod's archive, read as
+; "Data/SKSE/Plugins/MyMod/file.txt". Linefold makes no folders: writing into
+; a missing folder fails, so a mod whose scripts create files ships the folder
+; (ExistsFile answers true for a folder). Under Mod Organizer 2 the game sees
+; one virtual Data folder: a file a script creates there lands in MO2's
 ; Overwrite folder, and an existing file is changed where it lies (a file a
 ; mod ships, in that mod's folder).
 ;
-; Case in lines. For the same reason, a line may reach the file from
-; WriteLine, or come from NextLine, with its letters A to Z in another case:
-; when the game already holds a text equal to it but for case (any script's
-; string), it hands over that spelling.
+; A game's life. Loaded files belong to the game's process, not to a save:
+; Linefold puts nothing into a save and hears nothing of loading one. After
+; the player loads a save or goes back to the main menu, a file a script
+; loaded before is still loaded, with its mode, window and place (NextLine
+; goes on where it was), and LoadFile on it answers true and changes nothing.
+; After the game is started anew, no file is loaded until a script loads it.
+; To start a file afresh, CloseFile it before LoadFile (CloseFile on a path
+; that is not loaded does nothing), for example in OnPlayerLoadGame on a
+; script of the player's quest alias, which runs each time a save is loaded.
+;
+; Other mods. Every script of every mod shares one table of loaded paths: two
+; mods that load the same path share one read position, and one's CloseFile
+; closes it for the other. Keep your mod's files in its own folder.
+;
+; Case in lines. As with paths, a line may reach the file from WriteLine, or
+; come from NextLine, with its letters A to Z in another case: when the game
+; already holds a text equal to it but for case (any script's string), it
+; hands over that spelling.
 ;
 ; What a path may name: any file your account can reach, ".." and drive
 ; paths such as "C:/Saves/list.txt" included, but nothing that is not a file
@@ -58,10 +75,11 @@ Scriptname Linefold Hidden
 ; Reading fills it from the file bufferSize lines at a time; writing collects
 ; lines in it and writes them out when it is full and at CloseFile.
 ;
-; Calls from several scripts (threads) at once are safe: each call runs whole
-; before the next one starts. When the game quits normally, lines still
-; waiting in the window of a file loaded for writing are written out then;
-; after a crash they are lost, so CloseFile what you write.
+; Calls from several scripts (threads) at once are safe: calls on one file
+; take turns, each running whole, and calls on different files run at the
+; same time. When the game quits normally, lines still waiting in the window
+; of a file loaded for writing are written out then; after a crash they are
+; lost, so CloseFile what you write.
 ;
 ; The debug log: Documents\My Games\Skyrim\SKSE\Linefold.log, started afresh
 ; each time the game starts (Linefold.log0 to Linefold.log4 while another

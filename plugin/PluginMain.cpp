@@ -172,7 +172,7 @@ bool RegisterFunctions(ScriptClassRegistry* registry)
         // thread, served once a frame, and the script waits for that frame:
         // 30 lines a second read at 60 frames, and every block read or
         // written in the player's frame. Calls from several script threads at
-        // once are safe, since each call holds the one call lock.
+        // once are safe: each call holds its file's lock (OpenFileTable.h).
         function->mayRunAtOnce = true;
         registerFunction(registry, function);
     }

@@ -55,6 +55,7 @@ bool Host::Register() { return callback && callback(&registry); }
 
 void* Host::QueryInterface(uint32_t id)
 {
+    current->queriedInterfaces.push_back(id);
     if (id == ScriptInterface::kInterfaceId && current->offerScriptInterface)
         return &current->scriptInterface;
     return nullptr;

@@ -46,6 +46,8 @@ public:
     bool Register();
 
     int HostQueryCalls() const { return hostQueryCalls; }
+    // The interfaces the plugin asked for, in order.
+    const std::vector<uint32_t>& QueriedInterfaces() const { return queriedInterfaces; }
     bool HasCallback() const { return callback != nullptr; }
 
     // The registered objects, in registration order.
@@ -89,6 +91,7 @@ private:
     bool offerScriptInterface = true;
     bool registerAnswer = true;
     int hostQueryCalls = 0;
+    std::vector<uint32_t> queriedInterfaces;
     std::vector<IFunction*> registered;
     MainThread* mainThread = nullptr;
 };

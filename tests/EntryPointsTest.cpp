@@ -43,6 +43,9 @@ TEST_F(EntryPointsTest, NormalStartRegistersTheElevenFunctionsAndLogsThreeLines)
     EXPECT_STREQ(info.name, "Linefold");
     EXPECT_EQ(info.version, 1u);
     EXPECT_EQ(host.HostQueryCalls(), 1);
+    // No other: the plugin hears nothing of saves, loads or the main menu,
+    // so loaded files outlive them (docs/scripting.md, "A game's life").
+    EXPECT_EQ(host.QueriedInterfaces(), std::vector<uint32_t>{ScriptInterface::kInterfaceId});
 
     Lines names;
     for (IFunction* function : host.Registered()) {

@@ -177,9 +177,11 @@ TEST_F(ScriptFunctionsTest, NothingAnswersForAPathThatIsNotLoaded)
 
 TEST_F(ScriptFunctionsTest, ModeIsFixedByTheFirstLoadAndWrongModeCallsChangeNothing)
 {
-    WriteBytes("m.txt", "kept\r\n");
+    WriteBytes("m.txt", "read\r\nkept\r\n");
     ASSERT_TRUE(LoadFile(nullptr, H("m.txt"), true, false, 2));
+    EXPECT_EQ(Next("m.txt"), "read");
     LogCapture log;
+    // The place reached stays too: a second load does not start afresh.
     EXPECT_TRUE(LoadFile(nullptr, H("m.txt"), false, false, 7));
     EXPECT_TRUE(IsReadOnly(nullptr, H("m.txt")));
     EXPECT_FALSE(IsWriteOnly(nullptr, H("m.txt")));
@@ -340,6 +342,20 @@ TEST_F(ScriptFunctionsTest, FilesPastTwoAndFourGiBAreTestedReadAndAppendedTo)
         EXPECT_EQ(lftest::TailBytes("big.txt", 33), "last\r\nadded 1\r\nadded 2\r\nadded 3\r\n");
         fs::remove("big.txt");
     }
+}
+
+// A line has no length limit: one far longer than the plugin's buffers is
+// written and read back whole, and the line after it is not lost.
+TEST_F(ScriptFunctionsTest, ALineLongerThanEveryBufferIsWrittenAndReadWhole)
+{
+    std::string longLine(300000, 'x');
+    longLine.back() = 'y';
+    ASSERT_TRUE(LoadFile(nullptr, H("long.txt"), false, false, 1));
+    EXPECT_TRUE(WriteLine(nullptr, H("long.txt"), H(longLine)));
+    EXPECT_TRUE(WriteLine(nullptr, H("long.txt"), H("after")));
+    EXPECT_TRUE(CloseFile(nullptr, H("long.txt")));
+    ASSERT_TRUE(LoadFile(nullptr, H("long.txt"), true, false, 1));
+    EXPECT_EQ(ReadAll("long.txt"), (Lines{longLine, "after"}));
 }
 
 #if !defined(_WIN32)

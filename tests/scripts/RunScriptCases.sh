@@ -1,7 +1,7 @@
 #!/bin/sh
 # The set-up scripts against fakes of the programs they drive, first on PATH,
 # so that nothing on the machine is touched: install-deps with a fake
-# apt-get, dpkg-query, dpkg and sudo over a package list of our own;
+# apt-get, dpkg-query, dpkg, sudo and clang over a package list of our own;
 # i386-probe with fake compilers; check-dll with a fake objdump.
 #   RunScriptCases.sh SOURCE-FOLDER WORK-FOLDER
 set -u
@@ -78,6 +78,12 @@ cat >"$bin/sudo" <<'EOF'
 #!/bin/sh
 exec "$@"
 EOF
+# clang, once installed, of the version in $state/clang-version.
+cat >"$bin/clang" <<'EOF'
+#!/bin/sh
+grep -qx clang "$FAKE_STATE/installed" || exit 127
+[ "$1" = -dumpversion ] && cat "$FAKE_STATE/clang-version"
+EOF
 chmod +x "$bin"/*
 fresh() {
     rm -rf "$state"
@@ -86,6 +92,7 @@ fresh() {
     : >"$state/broken"
     : >"$state/archs"
     : >"$state/calls"
+    echo 19.1.7 >"$state/clang-version"
 }
 # run EXPECTED-STATUS COMMAND...: runs it, output in $work/out and $work/err.
 run() {
@@ -128,6 +135,9 @@ has "$state/calls" "install .* wine64$"
 grep -qx wine64 "$state/installed" || fail "wine64 not installed on its own"
 grep -qx i386 "$state/archs" || fail "the i386 architecture not added"
 
+grep -qx libclang-rt-19-dev "$state/installed" || fail "clang 19 came without libclang-rt-19-dev"
+lacks "$state/installed" "libclang-rt-14"
+
 case="test role again, wine32:i386 installable: one transaction with wine64"
 : >"$state/broken"
 : >"$state/calls"
@@ -140,6 +150,32 @@ case="test role again, nothing missing"
 : >"$state/calls"
 run 0 "$root/scripts/install-deps" test
 lacks "$state/calls" "apt-get"
+
+case="clang 14 installed, its runtime missing: the fuzz command's set-up"
+fresh
+echo clang >"$state/installed"
+echo 14.0.6 >"$state/clang-version"
+run 0 "$root/scripts/install-deps" build clang
+has "$state/calls" "install .* libclang-rt-14-dev$"
+[ "$(grep -c ' install ' "$state/calls")" = 1 ] || fail "not one transaction"
+
+# Not root and no sudo: nothing is run, and one line says what to run as root.
+# The tools the script needs, without sudo, and an id that is not root's.
+nosudo=$work/nosudo
+mkdir -p "$nosudo"
+for tool in sed grep mktemp rm head tail cut env cat awk; do
+    ln -sf "$(command -v "$tool")" "$nosudo/$tool"
+done
+for fake in apt-get dpkg-query dpkg clang; do ln -sf "$bin/$fake" "$nosudo/$fake"; done
+printf '#!/bin/sh\necho 1000\n' >"$nosudo/id"
+chmod +x "$nosudo/id"
+case="test role, neither root nor sudo"
+fresh
+run 1 env PATH="$nosudo" "$root/scripts/install-deps" test
+[ "$(wc -l <"$work/err")" = 1 ] || fail "says more than one line"
+has "$work/err" "as root, run: dpkg --add-architecture i386 && apt-get update && apt-get install --no-install-recommends cmake .* clang unzip locales wine32:i386, then this again for clang's runtime$"
+lacks "$work/err" "not found"
+lacks "$state/calls" "apt-get\\|--add-architecture"
 
 # The probe: a fake compiler makes what $FAKE_CC_MAKES says, or fails.
 cat >"$bin/fake-cc" <<'EOF'
