@@ -96,7 +96,27 @@ void ExpectLoadsAndDeletes(const std::string& name)
 // Other spellings of the path sub/NAME that reach the same file.
 std::vector<std::string> SecondSpellings(const std::string& name)
 {
-    return {"./sub/" + name, "sub\\" + name, "sub/../sub/" + name, fs::absolute("sub/" + name).string()};
+    return {"./sub/" + name, "sub\\" + name, "sub/../sub/" + name, fs::absolute("sub").string() + "/" + name};
+}
+
+// In a double-byte code page, a first character whose second byte is that
+// of '\' (Japanese, traditional Chinese) or '|' (simplified Chinese), as a
+// player's file names hold them; none elsewhere.
+std::string DoubleByteCharacter()
+{
+#if defined(_WIN32)
+    switch (GetACP()) {
+    case 932:
+        return "\x95\x5c";  // 表
+    case 950:
+        return "\xb3\x5c";  // 許
+    case 936:
+        return "\x96\x7c";  // 東
+    case 949:
+        return "\xb0\xa1";  // 가
+    }
+#endif
+    return "";
 }
 
 // While it lives, the files at these paths are the plugin's own: those in
@@ -375,33 +395,34 @@ TEST_F(BadInputTest, OneFileUnderTwoKeysGetsNoSecondStreamBesideAWriter)
 // system's hold alone refuses it.
 TEST_F(BadInputTest, OwnFilesMayBeReadButNotWrittenEmptiedOrDeleted)
 {
+    const std::string name = DoubleByteCharacter() + "own-routines.ini", own = "sub/" + name;
     fs::create_directory("sub");
-    WriteBytes("sub/own-routines.ini", "kept\r\n");
+    WriteBytes(OnDisk(own), "kept\r\n");
     const std::string log = IDebugLog::OpenPath();
     lftest::LinkFolder links;
-    std::vector<std::string> inUse = {"sub/own-routines.ini", "sub/missing.ini", log};
-    std::vector<std::string> spellings = SecondSpellings("own-routines.ini");
-    spellings.insert(spellings.end(), {"sub/own-routines.ini", "sub/OWN-Routines.ini", "hard.ini", log});
+    std::vector<std::string> inUse = {own, "sub/missing.ini", log};
+    std::vector<std::string> spellings = SecondSpellings(name);
+    spellings.insert(spellings.end(), {own, "sub/" + DoubleByteCharacter() + "OWN-Routines.ini", "hard.ini", log});
     if (!links.Path().empty()) {
         fs::create_directory(links.Path() + "/sub");
         WriteBytes(links.Path() + "/sub/target.txt", "kept\r\n");
         inUse.push_back(links.Path() + "/sub/target.txt");
         spellings.push_back(links.Path() + "/link.txt");
     }
-    OwnFilesWhileAlive own(inUse, {"sub/spare.log0"});
-    fs::create_hard_link("sub/own-routines.ini", "hard.ini");
+    OwnFilesWhileAlive owned(inUse, {"sub/spare.log0"});
+    fs::create_hard_link(OnDisk(own), "hard.ini");
     // Windows resolves "." and ".." parts, and the drive's current folder,
     // on the text before it opens; Linux finds no folder in a file.
-    const std::vector<std::string> onTheText = {"sub/own-routines.ini/.", "sub/own-routines.ini/x/.."};
+    const std::vector<std::string> onTheText = {own + "/.", own + "/x/.."};
     std::vector<std::string> bySystemOnly;
 #if defined(_WIN32)
     const std::string drive = folder.string().substr(0, 2);
     spellings.insert(spellings.end(), onTheText.begin(), onTheText.end());
-    spellings.insert(spellings.end(), {drive + "sub/own-routines.ini", drive + "sub/../sub/own-routines.ini"});
+    spellings.insert(spellings.end(), {drive + own, drive + "sub/../" + own});
     char shortName[MAX_PATH];
-    DWORD length = GetShortPathNameA("sub\\own-routines.ini", shortName, MAX_PATH);
+    DWORD length = GetShortPathNameA(("sub\\" + name).c_str(), shortName, MAX_PATH);
     ASSERT_TRUE(length > 0 && length < MAX_PATH);
-    if (std::string(shortName) != "sub\\own-routines.ini")
+    if (std::string(shortName) != "sub\\" + name)
         spellings.push_back(shortName);
     std::string otherDrive = lftest::ThroughOtherDrive("hard.ini");
     if (!otherDrive.empty())
@@ -424,7 +445,7 @@ TEST_F(BadInputTest, OwnFilesMayBeReadButNotWrittenEmptiedOrDeleted)
         EXPECT_FALSE(LoadFile(nullptr, H(path), false, false, 2)) << path;
         EXPECT_FALSE(DeleteAnyFile(nullptr, H(path))) << path;
     }
-    EXPECT_EQ(ReadBytes("sub/own-routines.ini"), "kept\r\n");
+    EXPECT_EQ(ReadBytes(OnDisk(own)), "kept\r\n");
     if (!links.Path().empty()) {
         EXPECT_EQ(ReadBytes(links.Path() + "/sub/target.txt"), "kept\r\n");
     }
