@@ -201,14 +201,9 @@ bool TextOutput::Empty()
 
 void TextOutput::Discard()
 {
-    if (!file)
-        return;
-    int ignored = 0;
-    textmode::CloseFile(file, ignored);
-    file = nullptr;
-    pendingSize = 0;
-    if (created) {
-        created = false;
+    bool made = file && created;
+    Abandon();
+    if (made) {
         try {
             std::string ignoredText;
             RemoveFile(path, identity, ignoredText, discarded);
