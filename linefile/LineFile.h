@@ -104,4 +104,13 @@ private:
     bool MakeWindow();
     void OpenStream(const LoadedElsewhere& loadedElsewhere);
     void Fail(const char* action, const std::string& description);
+
+    // What the script cannot get as the file holds it, said once per load:
+    // after a refill of blockLines lines, the first line holding a NUL
+    // byte; once reading met the end, or at the close, what UTF-16 text
+    // could not be converted.
+    void ReportRead(int32_t blockLines);
+    void ReportConversion();
+    bool nulReported = false;
+    bool conversionReported = false;
 };
