@@ -86,6 +86,7 @@ void Utf16Decoder::Finish(std::string& text)
     }
     highSurrogate = 0;
     oddByte = -1;
+    std::u16string().swap(units);
 }
 
 size_t EncodeUtf16(const std::string& text, bool bigEndian, std::string& bytes)

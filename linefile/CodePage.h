@@ -31,7 +31,8 @@ public:
 
     // Appends to text what bytes[0, size) completes.
     void Decode(const char* bytes, size_t size, std::string& text);
-    // At the end of the input: what still waits is no whole character.
+    // At the end of the input: what still waits is no whole character. The
+    // memory of the pieces goes.
     void Finish(std::string& text);
     // Characters that came out as the default character so far.
     uint64_t Unmapped() const { return unmapped; }

@@ -240,7 +240,7 @@ void LineFile::ReportRead(int32_t blockLines)
         // Found in this block; lines from one that begins with BEL on never
         // reach the script.
         uint64_t slot = nulLine - 1 - (input.LinesRead() - static_cast<uint64_t>(blockLines));
-        bool reached = true;
+        bool reached = slot < static_cast<uint64_t>(blockLines);
         for (uint64_t i = 0; i <= slot && reached; ++i)
             reached = !IsEndMarker(window[i]);
         if (reached)

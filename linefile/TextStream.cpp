@@ -401,14 +401,13 @@ bool TextOutput::Put(const char* data, size_t size)
 void TextOutput::WriteUtf16Line(const std::string& text)
 {
     // The line as it would go into an 8-bit file, then in UTF-16.
-    eightBit.clear();
+    std::string eightBit, encoded;
     for (char c : text) {
         if (c == '\n')
             eightBit += '\r';
         eightBit += c;
     }
     eightBit += "\r\n";
-    encoded.clear();
     unencodable += codepage::EncodeUtf16(eightBit, encoding == TextEncoding::Utf16BigEndian, encoded);
     Put(encoded.data(), encoded.size());
 }

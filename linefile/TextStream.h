@@ -207,5 +207,4 @@ private:
     std::string errorText;
     TextEncoding encoding = TextEncoding::EightBit;
     uint64_t unencodable = 0;
-    std::string eightBit, encoded;  // a UTF-16 line on its way, kept to save allocations
 };
