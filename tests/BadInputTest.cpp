@@ -233,11 +233,23 @@ TEST_F(BadInputTest, NulInsideAFileLineEndsTheAnswerButNotTheFile)
 }
 
 namespace {
-// While it lives, the C library's character set is the locale's (Linux).
-struct CharacterSet {
-    explicit CharacterSet(const char* locale) : taken(std::setlocale(LC_CTYPE, locale) != nullptr) {}
-    ~CharacterSet() { std::setlocale(LC_CTYPE, "C"); }
+// While it lives, the code page of path names is the one chosen: on Windows
+// the OEM one (after SetFileApisToOEM) or the ANSI one, elsewhere that of
+// the C library's locale.
+struct CodePageChoice {
+#if defined(_WIN32)
+    explicit CodePageChoice(const char* which)
+    {
+        if (std::string(which) == "OEM")
+            SetFileApisToOEM();
+    }
+    ~CodePageChoice() { SetFileApisToANSI(); }
+    bool taken = true;
+#else
+    explicit CodePageChoice(const char* locale) : taken(std::setlocale(LC_CTYPE, locale) != nullptr) {}
+    ~CodePageChoice() { std::setlocale(LC_CTYPE, "C"); }
     bool taken;
+#endif
 };
 }  // namespace
 
@@ -246,7 +258,8 @@ struct CharacterSet {
 // default character, never as a look-alike, and the load says how many did;
 // bytes appended that form no character go in as U+FFFD, and the close says
 // how many did. Each case runs in its own code page: under Wine the locale
-// chooses it (tests/CMakeLists.txt runs this again in each of them), on
+// chooses the ANSI one (tests/CMakeLists.txt runs this again in each of
+// them) and the OEM one, which the file functions may be switched to; on
 // Linux the C library's locale, C and C.UTF-8 here.
 TEST_F(BadInputTest, Utf16TextIsReadAndAppendedInTheCodePage)
 {
@@ -260,6 +273,7 @@ TEST_F(BadInputTest, Utf16TextIsReadAndAppendedInTheCodePage)
         unsigned unencodable;
     } cases[] = {
         {"1252", u"caf\xE9\r\nna\xEFve \x65E5\x672C", {"caf\xe9", "na\xefve ??"}, 2, "\xe9t\xe9", u"\xE9t\xE9", 0},
+        {"437", u"caf\xE9\r\n\x65E5", {"caf\x82", "?"}, 1, "\x82t\x82", u"\xE9t\xE9", 0},
         {"932", u"\x65E5\x672C\r\ncaf\xE9", {"\x93\xfa\x96\x7b", "caf?"}, 1, "\x83\x7c", u"\x30DD", 0},
         {"936", u"\x4E1C\x65B9", {"\xb6\xab\xb7\xbd"}, 0, "\xb6\xab", u"\x4E1C", 0},
         {"949", u"\xD55C\xAD6D", {"\xc7\xd1\xb1\xb9"}, 0, "\xc7\xd1", u"\xD55C", 0},
@@ -268,14 +282,14 @@ TEST_F(BadInputTest, Utf16TextIsReadAndAppendedInTheCodePage)
         {"UTF-8", u"caf\xE9 \xD83D\xDE00", {"caf\xc3\xa9 \xf0\x9f\x98\x80"}, 0, "\xc3\xa9\xff", u"\xE9\xFFFD", 1},
     };
 #if defined(_WIN32)
-    const char* const locales[] = {nullptr};
+    const char* const choices[] = {"ANSI", "OEM"};
 #else
-    const char* const locales[] = {"C", "C.UTF-8"};
+    const char* const choices[] = {"C", "C.UTF-8"};
 #endif
     int run = 0;
-    for (const char* locale : locales) {
-        CharacterSet characterSet(locale ? locale : "C");
-        ASSERT_TRUE(characterSet.taken) << locale;
+    for (const char* choice : choices) {
+        CodePageChoice chosen(choice);
+        ASSERT_TRUE(chosen.taken) << choice;
         const std::string codePage = codepage::Name();
         for (const auto& text : cases) {
             if (codePage != text.codePage)
