@@ -8,8 +8,12 @@
 //
 // Input: a header, then calls until the bytes run out (past the end every
 // byte reads as 0). A symbol byte picks kSymbols[byte % 8].
-//   header  flags (bit 0: d/f.txt exists, bit 1: g.txt exists), then for
-//           each file that exists a length byte (mod 64) and that many symbols
+//   header  flags (bit 0: d/f.txt exists, bit 1: g.txt exists; bit 7: a
+//           byte follows that chooses how each file begins, bits 0-1 for
+//           d/f.txt and 2-3 for g.txt: no mark, UTF-8's, or UTF-16's,
+//           little- or big-endian, with the symbols as UTF-16 code units;
+//           bit 4 gives the UTF-16 files an odd last byte), then for each
+//           file that exists a length byte (mod 64) and that many symbols
 //   call    a function byte (its low four bits index kByCode), a path, then
 //           the function's other arguments, each taking one byte or more:
 //   path    below 0xF0, model::kKeys[byte % model::kKeyCount]; else a value
@@ -68,7 +72,7 @@ constexpr size_t kBigLine = 70000;
 // All that one input writes to files, far below the stream buffer; with the
 // files' first bytes, far below the file size limit too.
 constexpr size_t kWriteBudget = 16 * 1024;
-static_assert(kWriteBudget + 64 < model::kFileLimit, "only full reaches the file size limit");
+static_assert(kWriteBudget + 131 < model::kFileLimit, "only full reaches the file size limit");
 
 // While it lives, no file may grow past model::kFileLimit bytes: a write
 // beyond fails, with SIGXFSZ ignored. Only around calls on full, so that
@@ -421,6 +425,20 @@ void WriteFile(const fs::path& path, const std::string& bytes)
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// A file's first text as an editor saves it: after a byte order mark
+// (mark 1: UTF-8's), or as UTF-16 (2: little-endian, 3: big-endian).
+std::string Saved(const std::string& text, int mark, bool oddByte)
+{
+    if (mark == 1)
+        return "\xEF\xBB\xBF" + text;
+    if (mark == 0)
+        return text;
+    std::string bytes = mark == 2 ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : text)
+        bytes += mark == 2 ? std::string{c, '\0'} : std::string{'\0', c};
+    return oddByte ? bytes + "a" : bytes;
+}
+
 std::string ReadFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -460,8 +478,12 @@ private:
     {
         uint8_t flags = input.Byte();
         bool fExists = flags & 1, gExists = flags & 2;
-        std::string fBytes = fExists ? input.Symbols(input.Byte() % 64) : std::string();
-        std::string gBytes = gExists ? input.Symbols(input.Byte() % 64) : std::string();
+        uint8_t marks = flags & 0x80 ? input.Byte() : 0;
+        std::string fBytes, gBytes;
+        if (fExists)
+            fBytes = Saved(input.Symbols(input.Byte() % 64), marks & 3, marks & 16);
+        if (gExists)
+            gBytes = Saved(input.Symbols(input.Byte() % 64), (marks >> 2) & 3, marks & 16);
         fs::create_directory("d");
         WriteFile(model::kNamePaths[model::kFull], model::FullFileBytes());
         setup.push_back("mkdir d && yes ab | head -n " + std::to_string(model::kFileLimit / 4) +
@@ -508,7 +530,7 @@ private:
                 // Regular files get short lines only, within the budget.
                 if (line.size() == kBigLine)
                     arguments[1] = Argument::String(line = "x");
-                written += line.size() * 2 + 2;
+                written += (line.size() * 2 + 2) * (model.WritesUtf16(key) ? 2 : 1);
                 if (written > kWriteBudget)
                     return;
             }

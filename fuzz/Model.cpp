@@ -59,8 +59,9 @@ std::string JoinCrLf(const std::string& raw)
     return text;
 }
 
-// Text mode on writing: the line, then a line end, every LF as CR LF.
-std::string Encode(const std::string& line)
+// Text mode on writing: the line, then a line end, every LF as CR LF; in
+// UTF-16 each byte (ASCII here) a code unit.
+std::string Encode(const std::string& line, int encoding = 0)
 {
     std::string bytes;
     for (char c : line + "\n") {
@@ -68,7 +69,23 @@ std::string Encode(const std::string& line)
             bytes += '\r';
         bytes += c;
     }
-    return bytes;
+    if (encoding == 0)
+        return bytes;
+    std::string units;
+    for (char c : bytes)
+        units += encoding == 1 ? std::string{c, '\0'} : std::string{'\0', c};
+    return units;
+}
+
+// The encoding a file's first bytes tell, and the length of their mark.
+int EncodingOf(const std::string& bytes, size_t& mark)
+{
+    mark = 0;
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        mark = 3;
+    else if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0)
+        mark = 2;
+    return mark != 2 ? 0 : bytes[0] == '\xFF' ? 1 : 2;
 }
 
 // Equal but for the case of ASCII letters, as the string cache compares.
@@ -171,10 +188,34 @@ bool Model::LoadFile(int key, bool readOnly, bool append, uint32_t count)
     }
     opened.reader.inode = opened.writer.inode = name.inode;
     opened.writer.append = append;
+    size_t mark = 0;
+    if (!readOnly && append)
+        opened.writer.encoding = static_cast<Encoding>(EncodingOf(inodes[name.inode].substr(0, 2), mark));
     // Only this stream writes the file while it is open.
     opened.writer.refused = !readOnly && append && inodes[name.inode].size() >= kFileLimit;
     entry = opened;
     return true;
+}
+
+void Model::Decode(Reader& reader, const std::string& chunk)
+{
+    std::string bytes = reader.undecoded + chunk;
+    reader.undecoded = bytes.size() % 2 ? bytes.substr(bytes.size() - 1) : std::string();
+    for (size_t at = 0; at + 1 < bytes.size(); at += 2) {
+        unsigned first = static_cast<unsigned char>(bytes[at]), second = static_cast<unsigned char>(bytes[at + 1]);
+        int unit = static_cast<int>(reader.encoding == kLittleEndian ? second << 8 | first : first << 8 | second);
+        bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
+        if (reader.highSurrogate >= 0) {
+            reader.highSurrogate = -1;
+            reader.raw += '?';  // a pair, or the first half alone
+            if (low)
+                continue;
+        }
+        if (high)
+            reader.highSurrogate = unit;
+        else
+            reader.raw += unit < 0x80 ? static_cast<char>(unit) : '?';
+    }
 }
 
 void Model::ReadMore(Reader& reader)
@@ -182,9 +223,27 @@ void Model::ReadMore(Reader& reader)
     const std::string& bytes = inodes[reader.inode];
     std::string chunk = reader.offset < bytes.size() ? bytes.substr(reader.offset) : std::string();
     reader.offset += chunk.size();
+    if (!reader.started) {
+        reader.started = true;
+        size_t mark = 0;
+        reader.encoding = static_cast<Encoding>(EncodingOf(chunk, mark));
+        chunk.erase(0, mark);
+        // A mark alone: the text may follow in the next chunk.
+        if (chunk.empty() && mark > 0)
+            return;
+    }
     if (chunk.empty())
         reader.ended = true;
-    reader.raw += chunk;
+    if (reader.encoding == kEightBit) {
+        reader.raw += chunk;
+    } else {
+        Decode(reader, chunk);
+        if (reader.ended) {
+            reader.raw += std::string(reader.undecoded.size() + (reader.highSurrogate >= 0 ? 1 : 0), '?');
+            reader.undecoded.clear();
+            reader.highSurrogate = -1;
+        }
+    }
     size_t endOfText = reader.raw.find('\x1a');
     if (endOfText != std::string::npos) {
         reader.raw.resize(endOfText);
@@ -256,9 +315,9 @@ void Model::Flush(Entry& entry)
     Writer& writer = entry.writer;
     for (const std::string& line : entry.stored) {
         if (writer.refused)
-            writer.given += Encode(line).size();
+            writer.given += Encode(line, writer.encoding).size();
         else
-            writer.waiting += Encode(line);
+            writer.waiting += Encode(line, writer.encoding);
     }
     entry.stored.clear();
     if (writer.given > kOutputBuffer)

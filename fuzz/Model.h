@@ -87,22 +87,36 @@ public:
     bool WriteLine(int key, const std::string& line);
 
     // What the fuzzer must know before it makes a call: whether the lines of
-    // the key can reach a file.
+    // the key can reach a file, and whether they go in as UTF-16 (two bytes
+    // a byte).
     bool WritesFile(int key) const;
+    bool WritesUtf16(int key) const { return WritesFile(key) && At(key).writer.encoding != kEightBit; }
 
     Kind KindOf(Name name) const { return names[name].kind; }
     // The bytes of a name that is a File.
     const std::string& BytesOf(Name name) const { return inodes[names[name].inode]; }
 
 private:
+    // What a file's first bytes make of it: 8-bit text (after a UTF-8 byte
+    // order mark, or none), or UTF-16 of either byte order after its mark.
+    enum Encoding { kEightBit, kLittleEndian, kBigEndian };
+
     // An open input stream: it reads the file in chunks, each chunk all that
     // lies past what it has read so far at that moment (the files stay far
     // below the stream's 64 KiB read size), and stops for good at the first
-    // empty read or 0x1A.
+    // empty read or 0x1A. The first chunk's first bytes tell the encoding.
+    // UTF-16 reads in the C locale here, so a code unit of ASCII is its byte
+    // and any other character (a pair as one) or half a pair is '?'; an odd
+    // byte or the first half of a pair waits for the next chunk, and at the
+    // end is a '?' of its own.
     struct Reader {
         int inode = -1;
         size_t offset = 0;
-        std::string raw;   // every byte read, up to a 0x1A
+        bool started = false;  // the first chunk was read
+        Encoding encoding = kEightBit;
+        std::string undecoded;  // UTF-16: the odd byte waiting
+        int highSurrogate = -1;  // UTF-16: the first half of a pair waiting
+        std::string raw;   // every byte read (UTF-16: converted), up to a 0x1A
         std::string text;  // raw with each CR LF read as LF
         size_t position = 0;
         bool ended = false;
@@ -115,6 +129,7 @@ private:
     struct Writer {
         int inode = -1;
         bool append = false;
+        Encoding encoding = kEightBit;  // appending to a UTF-16 file writes UTF-16
         std::string waiting;
         bool refused = false;  // appends to a file at the limit
         uint64_t given = 0;    // bytes given to such a stream
@@ -143,6 +158,7 @@ private:
     const Entry& At(int key) const { return entries[HeldKey(key)]; }
     bool ReadLine(Reader& reader, std::string& line);
     void ReadMore(Reader& reader);
+    static void Decode(Reader& reader, const std::string& chunk);
     const std::string* Current(Entry& entry);
     void Flush(Entry& entry);
     bool Close(Entry& entry);

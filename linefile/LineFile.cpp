@@ -1,6 +1,7 @@
 #include "linefile/LineFile.h"
 
 #include "common/IDebugLog.h"
+#include "linefile/CodePage.h"
 #include "linefile/OwnFiles.h"
 
 #include <exception>
@@ -204,10 +205,13 @@ LineFile::Closing LineFile::CloseTelling()
 {
     try {
         if (readOnly) {
-            if (input.IsOpen())
+            if (input.IsOpen()) {
+                ReportConversion();
                 input.Close();
+            }
         } else if (output.IsOpen()) {
             Flush();
+            ReportConversion();
             // A failed write, now or in an earlier block, means lines the
             // script was told were taken did not reach the file.
             if (!output.Close()) {
@@ -252,4 +256,41 @@ bool LineFile::Remove()
         LogMessage("  %s\n", error.what());
     }
     return false;
+}
+
+void LineFile::ReportRead(int32_t blockLines)
+{
+    uint64_t nulLine = input.FirstLineWithNul();
+    if (nulLine != 0 && !nulReported) {
+        nulReported = true;
+        // Found in this block; lines from one that begins with BEL on never
+        // reach the script.
+        uint64_t slot = nulLine - 1 - (input.LinesRead() - static_cast<uint64_t>(blockLines));
+        bool reached = slot < static_cast<uint64_t>(blockLines);
+        for (uint64_t i = 0; i <= slot && reached; ++i)
+            reached = !IsEndMarker(window[i]);
+        if (reached)
+            LogMessage("  Line %llu of '%s' holds a NUL byte: the script gets the line up to it.",
+                       static_cast<unsigned long long>(nulLine), EscapeControlBytes(filePath.Generic()).c_str());
+    }
+    if (input.AtEnd())
+        ReportConversion();
+}
+
+void LineFile::ReportConversion()
+{
+    uint64_t count = readOnly ? input.Unmapped() : output.Unencodable();
+    if (count == 0 || conversionReported)
+        return;
+    conversionReported = true;
+    std::string shown = EscapeControlBytes(filePath.Generic());
+    std::string codePage = codepage::Name();
+    if (readOnly)
+        LogMessage("  UTF-16 text of '%s': %llu of its characters had no equivalent in code page %s and read as '%s'.",
+                   shown.c_str(), static_cast<unsigned long long>(count), codePage.c_str(),
+                   codepage::DefaultCharacter().c_str());
+    else
+        LogMessage("  UTF-16 text of '%s': %llu of the bytes written formed no character of code page %s and went in "
+                   "as U+FFFD.",
+                   shown.c_str(), static_cast<unsigned long long>(count), codePage.c_str());
 }

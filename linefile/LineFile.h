@@ -117,4 +117,13 @@ private:
     // the plugin's own.
     bool OwnFileThere() const;
     void Fail(const char* action, const std::string& description);
+
+    // What the script cannot get as the file holds it, said once per load:
+    // after a refill of blockLines lines, the first line holding a NUL
+    // byte; once reading met the end, or at the close, what UTF-16 text
+    // could not be converted.
+    void ReportRead(int32_t blockLines);
+    void ReportConversion();
+    bool nulReported = false;
+    bool conversionReported = false;
 };

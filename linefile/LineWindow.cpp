@@ -17,9 +17,11 @@ void LineFile::Refill()
             if (result != TextInput::Read::Line)
                 break;
         }
+        int32_t read = cursor;
         if (cursor < bufferSize)
             window[cursor] = EndMarker;
         cursor = 0;
+        ReportRead(read);
         // A failed read is not the end of the file: say so.
         if (result == TextInput::Read::Failed)
             Fail("  Error reading file:", input.ErrorText());

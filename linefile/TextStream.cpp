@@ -1,5 +1,7 @@
 #include "linefile/TextStream.h"
 
+#include "linefile/CodePage.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -14,7 +16,10 @@ enum class Access { Read, Write, Append, Hold };
 SystemFile* OpenFile(const NativePathString& path, Access access, FileIdentity& identity, bool& created,
                      int& error);
 // Reads up to size bytes as they are: the count, 0 at the end, -1 on failure.
+// A file opened for appending is read from its start.
 long ReadBytes(SystemFile* file, char* buffer, size_t size, int& error);
+// The file's size now.
+bool FileSize(SystemFile* file, uint64_t& size, int& error);
 // Writes all size bytes.
 bool WriteBytes(SystemFile* file, const char* data, size_t size, int& error);
 // Empties a file opened for writing (not appending) before anything is written.
@@ -26,7 +31,11 @@ bool CloseFile(SystemFile* file, int& error);
 }  // namespace textmode
 
 namespace {
+// The read buffer holds what is left of the file and a CR held from the read
+// before, so that one read takes it all; never less than a byte order mark
+// and a little, nor more than the largest read.
 constexpr size_t kReadBufferSize = 64 * 1024;
+constexpr size_t kSmallestReadBuffer = 16;
 constexpr size_t kWriteBufferSize = 64 * 1024;
 constexpr char kEndOfText = 0x1A;
 
@@ -63,7 +72,6 @@ TextInput::~TextInput() { Close(); }
 bool TextInput::Open(const FilePath& path)
 {
     Close();
-    buffer.reset(new char[kReadBufferSize]);
     int error = 0;
     bool created = false;
     file = textmode::OpenFile(path.Native(), textmode::Access::Read, identity, created, error);
@@ -71,9 +79,76 @@ bool TextInput::Open(const FilePath& path)
         errorText = std::strerror(error);
         return false;
     }
-    next = end = buffer.get();
     atEnd = textEnded = heldReturn = failed = false;
+    offset = 0;
+    markTaken = fileEnded = false;
+    encoding = TextEncoding::EightBit;
+    lines = nulLine = 0;
+    nulAhead = false;
     return true;
+}
+
+uint64_t TextInput::Unmapped() const { return decoder ? decoder->Unmapped() : 0; }
+
+// A byte order mark at the start of bytes[0, size), the file's first bytes:
+// its length, and the encoding it tells.
+size_t TextInput::TakeMark(const char* bytes, size_t size)
+{
+    markTaken = true;
+    auto startsWith = [bytes, size](const char* mark, size_t length) {
+        return size >= length && std::memcmp(bytes, mark, length) == 0;
+    };
+    if (startsWith("\xEF\xBB\xBF", 3))
+        return 3;
+    if (startsWith("\xFF\xFE", 2))
+        encoding = TextEncoding::Utf16LittleEndian;
+    else if (startsWith("\xFE\xFF", 2))
+        encoding = TextEncoding::Utf16BigEndian;
+    else
+        return 0;
+    decoder.reset(new codepage::Utf16Decoder(encoding == TextEncoding::Utf16BigEndian));
+    return 2;
+}
+
+// Reads the file's next text into text[0, size): its bytes as they are, or
+// its UTF-16 converted into the code page (CodePage.h), never a byte order
+// mark. The count, 0 at the end of the file only, -1 on failure. In the code
+// pages that path names may use (the ANSI and OEM ones, double-byte ones
+// too, and UTF-8) no byte of a converted character is a CR, a LF or 0x1A but
+// those characters themselves, so text mode works on the converted text.
+long TextInput::ReadChunk(char* text, size_t size, int& error)
+{
+    for (;;) {
+        if (convertedAt < converted.size()) {
+            size_t count = std::min(size, converted.size() - convertedAt);
+            std::memcpy(text, converted.data() + convertedAt, count);
+            convertedAt += count;
+            return static_cast<long>(count);
+        }
+        if (fileEnded)
+            return 0;
+        long got = textmode::ReadBytes(file, text, size, error);
+        if (got < 0)
+            return -1;
+        offset += static_cast<uint64_t>(got);
+        size_t mark = markTaken ? 0 : TakeMark(text, static_cast<size_t>(got));
+        size_t count = static_cast<size_t>(got) - mark;
+        if (!decoder) {
+            if (mark > 0)
+                std::memmove(text, text + mark, count);
+            // Past a mark alone, the text may follow.
+            if (count > 0 || got == 0)
+                return static_cast<long>(count);
+            continue;
+        }
+        converted.clear();
+        convertedAt = 0;
+        decoder->Decode(text + mark, count, converted);
+        if (got == 0) {
+            decoder->Finish(converted);
+            fileEnded = true;
+        }
+    }
 }
 
 // Reads translated text into text[0, size) (size at least 2): the count of
@@ -87,7 +162,7 @@ long TextInput::ReadText(char* text, size_t size, int& error)
             text[0] = '\r';
             start = 1;
         }
-        long got = textmode::ReadBytes(file, text + start, size - start, error);
+        long got = ReadChunk(text + start, size - start, error);
         if (got < 0)
             return -1;
         heldReturn = false;
@@ -109,24 +184,65 @@ long TextInput::ReadText(char* text, size_t size, int& error)
     return 0;
 }
 
+// Makes the buffer as large as what is left of the file needs, while it is
+// below the largest: the file may have grown since the last read.
+bool TextInput::SizeBuffer(int& error)
+{
+    if (bufferSize == kReadBufferSize)
+        return true;
+    uint64_t size = 0;
+    if (!textmode::FileSize(file, size, error))
+        return false;
+    uint64_t left = size > offset ? size - offset : 0;
+    size_t wanted = left + 1 >= kReadBufferSize ? kReadBufferSize
+                                                : std::max(kSmallestReadBuffer, static_cast<size_t>(left) + 1);
+    if (wanted > bufferSize) {
+        buffer.reset();
+        bufferSize = 0;
+        buffer.reset(new char[wanted]);
+        bufferSize = wanted;
+    }
+    return true;
+}
+
+void TextInput::ReleaseBuffer()
+{
+    buffer.reset();
+    bufferSize = 0;
+    next = end = nullptr;
+    std::string().swap(converted);
+    convertedAt = 0;
+}
+
 bool TextInput::Fill()
 {
     if (textmode::beforeDiskWork)
         textmode::beforeDiskWork(identity);
     int error = 0;
-    long count = ReadText(buffer.get(), kReadBufferSize, error);
-    if (count < 0) {
-        failed = atEnd = true;
-        errorText = std::strerror(error);
-        return false;
-    }
-    if (count == 0) {
+    long count = SizeBuffer(error) ? ReadText(buffer.get(), bufferSize, error) : -1;
+    if (count <= 0) {
         atEnd = true;
+        failed = count < 0;
+        if (failed)
+            errorText = std::strerror(error);
+        ReleaseBuffer();
         return false;
     }
     next = buffer.get();
     end = next + count;
+    // Lines are searched for a NUL byte only while one is known to be ahead.
+    if (nulLine == 0 && !nulAhead)
+        nulAhead = std::memchr(next, '\0', static_cast<size_t>(count)) != nullptr;
     return true;
+}
+
+void TextInput::Counted(const std::string& line)
+{
+    ++lines;
+    if (nulAhead && nulLine == 0 && line.find('\0') != std::string::npos) {
+        nulLine = lines;
+        nulAhead = false;
+    }
 }
 
 TextInput::Read TextInput::ReadLine(std::string& line)
@@ -139,13 +255,17 @@ TextInput::Read TextInput::ReadLine(std::string& line)
         if (next == end && (atEnd || !Fill())) {
             if (failed)
                 return Read::Failed;
-            return tookAny ? Read::Line : Read::End;
+            if (!tookAny)
+                return Read::End;
+            Counted(line);
+            return Read::Line;
         }
         const char* lineFeed =
             static_cast<const char*>(std::memchr(next, '\n', static_cast<size_t>(end - next)));
         if (lineFeed) {
             line.append(next, lineFeed);
             next = lineFeed + 1;
+            Counted(line);
             return Read::Line;
         }
         line.append(next, end);
@@ -161,8 +281,8 @@ void TextInput::Close()
         textmode::CloseFile(file, ignored);
         file = nullptr;
     }
-    buffer.reset();
-    next = end = nullptr;
+    ReleaseBuffer();
+    decoder.reset();
 }
 
 TextOutput::TextOutput() = default;
@@ -178,10 +298,39 @@ bool TextOutput::Open(const FilePath& path, bool append)
     int error = 0;
     textmode::Access access = append ? textmode::Access::Append : textmode::Access::Write;
     file = textmode::OpenFile(path.Native(), access, identity, created, error);
+    encoding = TextEncoding::EightBit;
+    unencodable = 0;
+    if (file && append && !created && !ReadEncoding(error)) {
+        int ignored = 0;
+        textmode::CloseFile(file, ignored);
+        file = nullptr;
+    }
     if (!file) {
         errorText = std::strerror(error);
         return false;
     }
+    return true;
+}
+
+// Lines appended to a UTF-16 file go in as UTF-16 too, so that the file
+// stays one encoding; its byte order mark tells. A mark of UTF-8 changes
+// nothing: lines are 8-bit text.
+bool TextOutput::ReadEncoding(int& error)
+{
+    char mark[2];
+    size_t got = 0;
+    while (got < sizeof mark) {
+        long count = textmode::ReadBytes(file, mark + got, sizeof mark - got, error);
+        if (count < 0)
+            return false;
+        if (count == 0)
+            break;
+        got += static_cast<size_t>(count);
+    }
+    if (got == 2 && mark[0] == '\xFF' && mark[1] == '\xFE')
+        encoding = TextEncoding::Utf16LittleEndian;
+    else if (got == 2 && mark[0] == '\xFE' && mark[1] == '\xFF')
+        encoding = TextEncoding::Utf16BigEndian;
     return true;
 }
 
@@ -260,12 +409,30 @@ bool TextOutput::Put(const char* data, size_t size)
     return true;
 }
 
+void TextOutput::WriteUtf16Line(const std::string& text)
+{
+    // The line as it would go into an 8-bit file, then in UTF-16.
+    std::string eightBit, encoded;
+    for (char c : text) {
+        if (c == '\n')
+            eightBit += '\r';
+        eightBit += c;
+    }
+    eightBit += "\r\n";
+    unencodable += codepage::EncodeUtf16(eightBit, encoding == TextEncoding::Utf16BigEndian, encoded);
+    Put(encoded.data(), encoded.size());
+}
+
 void TextOutput::WriteLine(const std::string& text)
 {
     if (!file || failed)
         return;
     if (textmode::beforeDiskWork)
         textmode::beforeDiskWork(identity);
+    if (encoding != TextEncoding::EightBit) {
+        WriteUtf16Line(text);
+        return;
+    }
     // Every LF of the text, and the one that ends it, reaches the file as CR LF.
     const char* rest = text.data();
     size_t size = text.size();

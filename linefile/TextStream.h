@@ -12,7 +12,10 @@
 //
 // Text mode means the same on every platform: a CR LF pair reads as LF, a CR
 // not followed by LF stays in the line, the byte 0x1A ends the input for good,
-// and every LF written reaches the file as CR LF. Files are opened so that
+// and every LF written reaches the file as CR LF. A file's first bytes tell
+// its encoding (TextEncoding): a UTF-8 byte order mark there is not text, and
+// a UTF-16 one makes the file UTF-16, converted to and from the code page of
+// path names (CodePage.h) below text mode. Files are opened so that
 // other programs may read and write them meanwhile. Both streams open
 // ordinary (disk) files only: never a folder, a device or a pipe, which could
 // block the calling thread for good or take lines nowhere. A failed file operation
@@ -22,6 +25,15 @@
 namespace textmode {
 struct SystemFile;  // the platform's open file
 }
+
+namespace codepage {
+class Utf16Decoder;
+}
+
+// What a file's bytes are, by its byte order mark: 8-bit text (the mark of
+// UTF-8 included, or none at all), taken as it is, or UTF-16 in either byte
+// order.
+enum class TextEncoding { EightBit, Utf16LittleEndian, Utf16BigEndian };
 
 // Which file an open stream holds, whatever path reached it: the volume and
 // the file's number on it. Where the system gives no usable volume or number
@@ -121,16 +133,39 @@ public:
     // Failed comes when the file could not be read, and stays.
     Read ReadLine(std::string& line);
 
+    // Whether the end of the text was read (or reading failed): no more
+    // lines come.
+    bool AtEnd() const { return atEnd; }
+    // Known from the first read on.
+    TextEncoding Encoding() const { return encoding; }
+    // UTF-16 characters that had no equivalent in the code page so far.
+    uint64_t Unmapped() const;
+    // Lines read so far, and the number (from 1) of the first that holds a
+    // NUL byte; 0 while none has.
+    uint64_t LinesRead() const { return lines; }
+    uint64_t FirstLineWithNul() const { return nulLine; }
+    // The bytes of the read buffer: made at the first read, no larger than
+    // what is left of the file then (a game may hold thousands of small
+    // files loaded), and given back once the end was read.
+    size_t BufferSize() const { return bufferSize; }
+
     void Close();
     const std::string& ErrorText() const { return errorText; }
 
 private:
     bool Fill();
+    bool SizeBuffer(int& error);
+    void ReleaseBuffer();
     long ReadText(char* text, size_t size, int& error);
+    long ReadChunk(char* text, size_t size, int& error);
+    size_t TakeMark(const char* bytes, size_t size);
+    void Counted(const std::string& line);
 
     textmode::SystemFile* file = nullptr;
     FileIdentity identity;
     std::unique_ptr<char[]> buffer;
+    size_t bufferSize = 0;
+    uint64_t offset = 0;  // bytes read from the file
     const char* next = nullptr;
     const char* end = nullptr;
     bool atEnd = false;       // no more lines: the end of the text was handed out
@@ -138,6 +173,17 @@ private:
     bool heldReturn = false;  // a CR ended the last read; its partner may follow
     bool failed = false;
     std::string errorText;
+
+    bool markTaken = false;  // the first bytes were read, and with them the encoding
+    TextEncoding encoding = TextEncoding::EightBit;
+    std::unique_ptr<codepage::Utf16Decoder> decoder;  // for UTF-16
+    std::string converted;                            // UTF-16 text converted, not handed out yet
+    size_t convertedAt = 0;
+    bool fileEnded = false;  // UTF-16: the file's end was read
+
+    uint64_t lines = 0;     // lines handed out
+    uint64_t nulLine = 0;
+    bool nulAhead = false;  // a NUL byte was read, in a line not handed out yet
 };
 
 class TextOutput {
@@ -148,7 +194,8 @@ public:
     TextOutput& operator=(const TextOutput&) = delete;
 
     // Opens the file, or creates it when it is missing; with append every
-    // write goes to the end. Nothing is emptied before Empty.
+    // write goes to the end, in the encoding the file's byte order mark
+    // tells (UTF-16 stays UTF-16). Nothing is emptied before Empty.
     bool Open(const FilePath& path, bool append);
     bool IsOpen() const { return file != nullptr; }
     const FileIdentity& Identity() const { return identity; }
@@ -179,10 +226,17 @@ public:
     bool Close();
     const std::string& ErrorText() const { return errorText; }
 
+    TextEncoding Encoding() const { return encoding; }
+    // Bytes of the lines written to a UTF-16 file that formed no character
+    // of the code page; each went in as U+FFFD.
+    uint64_t Unencodable() const { return unencodable; }
+
 private:
     void Fail(int error);
     bool Put(const char* data, size_t size);
     bool WritePending();
+    bool ReadEncoding(int& error);
+    void WriteUtf16Line(const std::string& text);
 
     textmode::SystemFile* file = nullptr;
     FileIdentity identity;
@@ -193,4 +247,6 @@ private:
     size_t pendingSize = 0;
     bool failed = false;
     std::string errorText;
+    TextEncoding encoding = TextEncoding::EightBit;
+    uint64_t unencodable = 0;
 };

@@ -71,6 +71,19 @@ Scriptname Linefold Hidden
 ; with the BEL character (0x07) is written like any other, but reading stops
 ; at it as if the file ended there.
 ;
+; Encoding. Lines pass as bytes, and the game shows them in its own code page:
+; save files as ANSI in the game's language, or as UTF-8 when they hold ASCII
+; only. A UTF-8 byte order mark at the start of a file is not part of its
+; first line. A UTF-16 file (Notepad's "Unicode", PowerShell's output), known
+; by its byte order mark, reads converted into Windows' ANSI code page; a
+; character with no equivalent there reads as "?", and the log says how many
+; did ("  UTF-16 text of '<path>': <n> of its characters had no equivalent
+; in code page <code page> and read as '?'."). Lines appended to a UTF-16
+; file go in as UTF-16. A line holding a NUL byte reaches the script up to
+; the NUL, and the first such line of a load is logged
+; ("  Line <n> of '<path>' holds a NUL byte: the script gets the line up to
+; it.").
+;
 ; The window. Each loaded file keeps a window of bufferSize lines in memory.
 ; Reading fills it from the file bufferSize lines at a time; writing collects
 ; lines in it and writes them out when it is full and at CloseFile.

@@ -103,6 +103,53 @@ Number ParseHex(std::string_view text, int bits, uint64_t& value)
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
+void AppendUtf8(char32_t code, std::string& text)
+{
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+        return;
+    }
+    int more = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+    static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+    text += static_cast<char>(kLead[more] | (code >> (6 * more)));
+    for (int shift = 6 * (more - 1); shift >= 0; shift -= 6)
+        text += static_cast<char>(0x80 | ((code >> shift) & 0x3F));
+}
+
+// The file's bytes as 8-bit text. Editors and shells save it as UTF-16 too
+// (PowerShell 5.1's redirection does), which becomes UTF-8 here: known by its
+// byte order mark, or without one by the NUL byte beside its first
+// character, since every file this reader takes begins with an ASCII one.
+// Half a surrogate pair, or an odd last byte, becomes U+FFFD.
+std::string EightBitText(const std::string& bytes)
+{
+    if (bytes.size() < 2)
+        return bytes;
+    const auto first = static_cast<unsigned char>(bytes[0]), second = static_cast<unsigned char>(bytes[1]);
+    const bool marked = (first == 0xFF && second == 0xFE) || (first == 0xFE && second == 0xFF);
+    const bool bigEndian = marked ? first == 0xFE : first == 0 && second != 0;
+    if (!marked && !(first != 0 && second == 0) && !bigEndian)
+        return bytes;
+    auto unit = [&bytes, bigEndian](size_t at) {
+        auto high = static_cast<unsigned char>(bytes[bigEndian ? at : at + 1]);
+        auto low = static_cast<unsigned char>(bytes[bigEndian ? at + 1 : at]);
+        return static_cast<char32_t>(high << 8 | low);
+    };
+    std::string text;
+    for (size_t at = marked ? 2 : 0; at < bytes.size(); at += 2) {
+        char32_t code = at + 1 < bytes.size() ? unit(at) : 0xFFFD;
+        if (code >= 0xD800 && code <= 0xDBFF && at + 3 < bytes.size() && unit(at + 2) >= 0xDC00 &&
+            unit(at + 2) <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unit(at + 2) - 0xDC00);
+            at += 2;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        AppendUtf8(code, text);
+    }
+    return text;
+}
+
 // Reads the lines of text into entries, from the section named section only.
 // Answers the first fault found, or the empty text.
 std::string ParseSection(std::string_view text, const std::string& section, int addressBits, Entries& entries)
@@ -259,7 +306,7 @@ std::vector<std::string> CheckRoutineFile(const NativePathString& path, uint32_t
         break;
     }
     Entries entries;
-    std::string fault = ParseSection(bytes, RuntimeSectionName(runtime), image.addressBits, entries);
+    std::string fault = ParseSection(EightBitText(bytes), RuntimeSectionName(runtime), image.addressBits, entries);
     std::vector<std::string> problems;
     if (fault.empty())
         problems = CheckEntries(entries, image, table);

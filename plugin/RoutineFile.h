@@ -29,6 +29,8 @@
 // executable, a routine outside its code or the heap object outside its
 // writable data is refused as a whole. Sections of other runtimes are
 // skipped. Names are matched without regard to case, as INI files usually are.
+// The file may be ANSI or UTF-8 text, or UTF-16, with a byte order mark or
+// without.
 //
 // The Windows profile API (GetPrivateProfileString) would read such a file,
 // but it reports no line numbers, takes the first of two equal names silently,

@@ -19,6 +19,7 @@ namespace {
 thread_local bool counting = false;
 std::atomic<long> failAt{-1};
 std::atomic<long> allocations{0};
+std::atomic<std::size_t> largest{0};  // the largest allocation counted
 
 template <class Call>
 auto Counted(Call call)
@@ -38,6 +39,8 @@ void* Allocate(std::size_t size)
 {
     if (counting) {
         ++allocations;
+        if (size > largest)
+            largest = size;
         if (failAt >= 0 && failAt-- == 0)
             throw std::bad_alloc();
     }
@@ -235,4 +238,24 @@ TEST_F(AllocationFailureTest, MemoryRunningOutInsideABlockClearsGoodAndSaysSo)
     EXPECT_TRUE(CloseFile(nullptr, H("out.txt")));
     EXPECT_EQ(lftest::FileLines("out.txt"), Lines{"kept"});
     EXPECT_EQ(writeLog.Lines(), (Lines{"  Error in WriteLine: std::bad_alloc", "Closed file 'out.txt'."}));
+}
+
+// A loaded file costs memory for what it holds, not a read buffer of 64 KiB:
+// a file of 200 bytes takes no more than it needs to be read, and deleting,
+// which loads the file for reading but reads nothing, makes none.
+TEST_F(AllocationFailureTest, AFileTakesTheReadBufferItNeedsAndDeletingNone)
+{
+    std::string small;
+    for (int i = 0; i < 10; ++i)
+        small += "line of twenty " + std::to_string(10 + i) + "\r\n";
+    lftest::WriteBytes("small.txt", small);
+    lftest::WriteBytes("big.txt", std::string(100000, 'x'));
+    OwnedHandle smallPath(H("small.txt")), bigPath(H("big.txt"));
+    largest = 0;
+    EXPECT_TRUE(Counted([&] { return LoadFile(nullptr, smallPath.Get(), true, false, 10); }));
+    OwnedHandle line(Counted([&] { return NextLine(nullptr, smallPath.Get()); }));
+    EXPECT_STREQ(TextOf(line.Get()), "line of twenty 10");
+    EXPECT_LT(largest, 1024u);
+    EXPECT_TRUE(Counted([&] { return DeleteAnyFile(nullptr, bigPath.Get()); }));
+    EXPECT_LT(largest, 1024u);
 }

@@ -5,9 +5,11 @@
 #include "common/IDebugLog.h"
 #include "functions/OpenFileTable.h"
 #include "functions/ScriptFunctions.h"
+#include "linefile/CodePage.h"
 #include "linefile/OwnFiles.h"
 
 #include <algorithm>
+#include <clocale>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -18,6 +20,7 @@ using lftest::H;
 using lftest::Next;
 using lftest::LogCapture;
 using lftest::ReadBytes;
+using lftest::Utf16;
 using lftest::WriteBytes;
 using Lines = std::vector<std::string>;
 namespace fs = lftest::fs;
@@ -228,12 +231,136 @@ TEST_F(BadInputTest, LinesHoldingControlBytes)
     EXPECT_FALSE(HasNextLine(nullptr, H("d.txt")));
 }
 
+// A script's text cannot hold a NUL byte: a line read that holds one reaches
+// the script cut there, and the first such line of each load is logged with
+// its number, unless reading stops before it (at a line beginning with BEL).
 TEST_F(BadInputTest, NulInsideAFileLineEndsTheAnswerButNotTheFile)
 {
-    WriteBytes("n.txt", std::string("a\0b\r\nnext\r\n", 11));
-    ASSERT_TRUE(LoadFile(nullptr, H("n.txt"), true, false, 4));
-    EXPECT_EQ(Next("n.txt"), "a");
-    EXPECT_EQ(Next("n.txt"), "next");
+    WriteBytes("n.txt", std::string("first\r\na\0b\r\nnext\0\r\n", 19));
+    for (int load = 0; load < 2; ++load) {
+        ASSERT_TRUE(LoadFile(nullptr, H("n.txt"), true, false, 2));
+        LogCapture log;
+        EXPECT_EQ(Next("n.txt"), "first");
+        EXPECT_EQ(Next("n.txt"), "a");
+        EXPECT_EQ(Next("n.txt"), "next");
+        EXPECT_FALSE(HasNextLine(nullptr, H("n.txt")));
+        EXPECT_TRUE(CloseFile(nullptr, H("n.txt")));
+        EXPECT_EQ(log.Lines(), (Lines{"  Line 2 of 'n.txt' holds a NUL byte: the script gets the line up to it.",
+                                      "Closed file 'n.txt'."}));
+    }
+    WriteBytes("b.txt", std::string("a\r\n\abel\r\nx\0y\r\n", 14));
+    ASSERT_TRUE(LoadFile(nullptr, H("b.txt"), true, false, 4));
+    LogCapture log;
+    EXPECT_EQ(Next("b.txt"), "a");
+    EXPECT_FALSE(HasNextLine(nullptr, H("b.txt")));
+    EXPECT_TRUE(CloseFile(nullptr, H("b.txt")));
+    EXPECT_EQ(log.Lines(), Lines{"Closed file 'b.txt'."});
+}
+
+namespace {
+// While it lives, the code page of path names is the one chosen: on Windows
+// the OEM one (after SetFileApisToOEM) or the ANSI one, elsewhere that of
+// the C library's locale.
+struct CodePageChoice {
+#if defined(_WIN32)
+    explicit CodePageChoice(const char* which)
+    {
+        if (std::string(which) == "OEM")
+            SetFileApisToOEM();
+    }
+    ~CodePageChoice() { SetFileApisToANSI(); }
+    bool taken = true;
+#else
+    explicit CodePageChoice(const char* locale) : taken(std::setlocale(LC_CTYPE, locale) != nullptr) {}
+    ~CodePageChoice() { std::setlocale(LC_CTYPE, "C"); }
+    bool taken;
+#endif
+};
+}  // namespace
+
+// A UTF-16 file reads in the code page of path names and is appended to in
+// UTF-16 of its byte order. A character without an equivalent reads as the
+// default character, never as a look-alike, and the load says how many did;
+// bytes appended that form no character go in as U+FFFD, and the close says
+// how many did. Each case runs in its own code page: under Wine the locale
+// chooses the ANSI one (tests/CMakeLists.txt runs this again in each of
+// them) and the OEM one, which the file functions may be switched to; on
+// Linux the C library's locale, C and C.UTF-8 here.
+TEST_F(BadInputTest, Utf16TextIsReadAndAppendedInTheCodePage)
+{
+    const struct {
+        const char* codePage;
+        std::u16string text;
+        Lines lines;
+        unsigned unmapped;
+        std::string appended;  // in the code page
+        std::u16string appendedText;
+        unsigned unencodable;
+    } cases[] = {
+        {"1252", u"caf\xE9\r\nna\xEFve \x65E5\x672C", {"caf\xe9", "na\xefve ??"}, 2, "\xe9t\xe9", u"\xE9t\xE9", 0},
+        {"437", u"caf\xE9\r\n\x65E5", {"caf\x82", "?"}, 1, "\x82t\x82", u"\xE9t\xE9", 0},
+        {"932", u"\x65E5\x672C\r\ncaf\xE9", {"\x93\xfa\x96\x7b", "caf?"}, 1, "\x83\x7c", u"\x30DD", 0},
+        {"936", u"\x4E1C\x65B9", {"\xb6\xab\xb7\xbd"}, 0, "\xb6\xab", u"\x4E1C", 0},
+        {"949", u"\xD55C\xAD6D", {"\xc7\xd1\xb1\xb9"}, 0, "\xc7\xd1", u"\xD55C", 0},
+        {"950", u"\x6703\x54E1", {"\xb7\x7c\xad\xfb"}, 0, "\xb3\x5c", u"\x8A31", 0},
+        {"ANSI_X3.4-1968", u"caf\xE9", {"caf?"}, 1, "a\xe9", u"a\xFFFD", 1},
+        {"UTF-8", u"caf\xE9 \xD83D\xDE00", {"caf\xc3\xa9 \xf0\x9f\x98\x80"}, 0, "\xc3\xa9\xff", u"\xE9\xFFFD", 1},
+    };
+#if defined(_WIN32)
+    const char* const choices[] = {"ANSI", "OEM"};
+#else
+    const char* const choices[] = {"C", "C.UTF-8"};
+#endif
+    int run = 0;
+    for (const char* choice : choices) {
+        CodePageChoice chosen(choice);
+        ASSERT_TRUE(chosen.taken) << choice;
+        const std::string codePage = codepage::Name();
+        for (const auto& text : cases) {
+            if (codePage != text.codePage)
+                continue;
+            ++run;
+            for (bool bigEndian : {false, true}) {
+                SCOPED_TRACE(codePage + (bigEndian ? ", big-endian" : ", little-endian"));
+                WriteBytes("u.txt", Utf16(text.text + u"\r\n", bigEndian));
+                LogCapture log;
+                ASSERT_TRUE(LoadFile(nullptr, H("u.txt"), true, false, 10));
+                Lines lines;
+                while (HasNextLine(nullptr, H("u.txt")))
+                    lines.push_back(Next("u.txt"));
+                EXPECT_EQ(lines, text.lines);
+                EXPECT_TRUE(CloseFile(nullptr, H("u.txt")));
+
+                ASSERT_TRUE(LoadFile(nullptr, H("u.txt"), false, true, 10));
+                EXPECT_TRUE(WriteLine(nullptr, H("u.txt"), H(text.appended)));
+                EXPECT_TRUE(CloseFile(nullptr, H("u.txt")));
+                EXPECT_EQ(ReadBytes("u.txt"), Utf16(text.text + u"\r\n" + text.appendedText + u"\r\n", bigEndian));
+                Lines expected = {"Loading file 'u.txt'...", "  File successfully loaded."};
+                if (text.unmapped > 0)
+                    expected.push_back("  UTF-16 text of 'u.txt': " + std::to_string(text.unmapped) +
+                                       " of its characters had no equivalent in code page " + codePage +
+                                       " and read as '?'.");
+                expected.insert(expected.end(), {"Closed file 'u.txt'.", "Loading file 'u.txt'...",
+                                                 "  File successfully loaded."});
+                if (text.unencodable > 0)
+                    expected.push_back("  UTF-16 text of 'u.txt': " + std::to_string(text.unencodable) +
+                                       " of the bytes written formed no character of code page " + codePage +
+                                       " and went in as U+FFFD.");
+                expected.push_back("Closed file 'u.txt'.");
+                EXPECT_EQ(log.Lines(), expected);
+                if (text.unencodable == 0) {
+                    ASSERT_TRUE(LoadFile(nullptr, H("u.txt"), true, false, 10));
+                    Lines again;
+                    while (HasNextLine(nullptr, H("u.txt")))
+                        again.push_back(Next("u.txt"));
+                    EXPECT_EQ(again.back(), text.appended);
+                    EXPECT_TRUE(CloseFile(nullptr, H("u.txt")));
+                }
+            }
+        }
+    }
+    if (run == 0)
+        GTEST_SKIP() << "no case for code page " << codepage::Name();
 }
 
 // Path forms that reach no ordinary file, or a file under a second

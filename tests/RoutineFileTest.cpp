@@ -122,6 +122,22 @@ TEST_F(RoutineFileTest, AFileIsReadAsAModderWritesIt)
     RuntimeRoutines table{};
     EXPECT_EQ(Read(text, table), "");
     ExpectTableOfTheStandIn(table);
+
+    // Saved as UTF-16, as PowerShell 5.1's redirection and Notepad's
+    // "Unicode" save it, in either byte order, with its mark or without;
+    // faults are found on the same lines.
+    const std::u16string wide(text.begin() + 3, text.end());
+    for (bool bigEndian : {false, true}) {
+        for (bool mark : {true, false}) {
+            SCOPED_TRACE(std::string(bigEndian ? "big" : "little") + "-endian" + (mark ? ", marked" : ""));
+            RuntimeRoutines fromUtf16{};
+            EXPECT_EQ(Read(lftest::Utf16(wide, bigEndian, mark), fromUtf16), "");
+            ExpectTableOfTheStandIn(fromUtf16);
+            EXPECT_EQ(Read(lftest::Utf16(u"[09200000]\r\nheapFree \xE9\r\n", bigEndian, mark), fromUtf16),
+                      (folder / "routines.ini").generic_string() +
+                          ": line 2: neither a [section], a name = value entry nor a comment");
+        }
+    }
 }
 
 namespace {
@@ -212,6 +228,19 @@ TEST_F(RoutinesCommandTest, ANewFileNamesTheExecutableAndCheckListsTheEntriesSti
     Command fresh = Check(started.out);
     EXPECT_EQ(fresh.status, 1);
     EXPECT_EQ(fresh.out, missing + "15 problems: the plugin would refuse the game with the first of them\n");
+
+    // Into a new file of its own, with CR LF line ends; never over a file.
+    Command made({"new", executable, "-o", "made.ini"});
+    EXPECT_EQ(made.status, 0) << made.err;
+    std::string crLf;
+    for (char c : started.out)
+        crLf += c == '\n' ? "\r\n" : std::string(1, c);
+    EXPECT_EQ(lftest::ReadBytes("made.ini"), crLf);
+    lftest::WriteBytes("made.ini", "kept");
+    Command again({"new", "-o", "made.ini", executable});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.err, "linefold-routines: made.ini: a file is there already; not overwritten\n");
+    EXPECT_EQ(lftest::ReadBytes("made.ini"), "kept");
 
     Command filled = Check(written);
     EXPECT_EQ(filled.status, 1);

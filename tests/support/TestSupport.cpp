@@ -87,6 +87,17 @@ std::string TailBytes(const fs::path& path, std::uint64_t count)
     return bytes;
 }
 
+std::string Utf16(const std::u16string& text, bool bigEndian, bool mark)
+{
+    std::string bytes;
+    for (char16_t unit : (mark ? u"\xFEFF" : u"") + text) {
+        char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
 std::string ReadBytes(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);

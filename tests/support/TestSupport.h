@@ -14,6 +14,10 @@ namespace fs = std::filesystem;
 std::string ReadBytes(const fs::path& path);
 void WriteBytes(const fs::path& path, const std::string& bytes);
 
+// UTF-16 text as a file holds it: in either byte order, after its byte
+// order mark unless without one.
+std::string Utf16(const std::u16string& text, bool bigEndian, bool mark = true);
+
 // A file of size bytes: head, a hole of nothing written, then tail. False
 // when the file system cannot hold it without spending the hole's size.
 bool WriteWithHole(const fs::path& path, const std::string& head, std::uint64_t size,
