@@ -290,7 +290,6 @@ void LineFile::ReportConversion()
                    shown.c_str(), static_cast<unsigned long long>(count), codePage.c_str(),
                    codepage::DefaultCharacter().c_str());
     else
-        LogMessage("  UTF-16 text of '%s': %llu of the bytes written formed no character of code page %s and went in "
-                   "as U+FFFD.",
+        LogMessage("  UTF-16 text of '%s': %llu of the bytes written formed no character of code page %s and went in as U+FFFD.",
                    shown.c_str(), static_cast<unsigned long long>(count), codePage.c_str());
 }
