@@ -56,6 +56,12 @@ Scriptname Linefold Hidden
 ; with any extension, such as "nul.txt"); a part ending in a dot or a space
 ; (Windows drops them, making a second name of another file); control
 ; characters and < > " | ? *.
+; Linefold's own files, its routine file (Data/SKSE/Plugins/
+; Linefold-09200000.ini) and its log under each of its names, may be read
+; but never written, made or deleted, by any name or link: LoadFile for
+; writing answers false ("  Path not allowed: one of Linefold's own files!
+; Aborting load."), DeleteAnyFile too ("  Delete not allowed: one of
+; Linefold's own files!").
 ; One file, one writer: while a file is loaded under one spelling of its path,
 ; loading it under another ("./list.txt", "C:/Game/list.txt") answers false
 ; when either load is for writing. Two loads for reading may share a file.
