@@ -194,10 +194,14 @@ bool DeleteAnyFile(StaticFunctionTag*, StringCache::Ref path)
             return false;
         // Lines that could not reach the file are moot for a file that is to
         // go; only an error raised while closing keeps it. The entry stays
-        // registered until the file is gone, so that no load under another
-        // key can take the file for writing in between.
-        bool removed = held->CloseTelling() != LineFile::Closing::Raised && held->Remove();
+        // registered until the file is deleted, so that no load under another
+        // key takes the file for writing in between; the deleted file's
+        // number is kept until the entry is gone, so that no new file that
+        // takes it meanwhile is taken for the deleted one.
+        HeldFile deleted;
+        bool removed = held->CloseTelling() != LineFile::Closing::Raised && held->Remove(deleted);
         held.Forget(table, key);
+        deleted.LetGo();
         return removed;
     });
 }

@@ -228,7 +228,7 @@ LineFile::Closing LineFile::CloseTelling()
     }
 }
 
-bool LineFile::Remove()
+bool LineFile::Remove(HeldFile& afterwards)
 {
     if (good)
         return false;
@@ -240,7 +240,7 @@ bool LineFile::Remove()
         if (textmode::beforeDiskWork)
             textmode::beforeDiskWork(identity);
         std::string errorText;
-        switch (RemoveFile(filePath, identity, errorText, removed)) {
+        switch (RemoveFile(filePath, identity, errorText, afterwards)) {
         case Removal::Removed:
             return true;
         case Removal::Missing:

@@ -81,8 +81,16 @@ public:
     // Deletes the file; only once the LineFile is no longer good, only the
     // file it held (not a folder or another file put at its path since, nor
     // the file a link there leads to), and never one of the plugin's own
-    // files (OwnFiles.h).
-    bool Remove();
+    // files (OwnFiles.h). The file is gone when this returns.
+    bool Remove()
+    {
+        HeldFile afterwards;
+        return Remove(afterwards);
+    }
+    // The same, with the deleted file's number kept in afterwards until the
+    // caller lets go of it, once no entry of its names the number any more
+    // (on Windows the file itself goes only then).
+    bool Remove(HeldFile& afterwards);
 
     // Fills the window with the next block of up to bufferSize lines.
     void Refill();
@@ -102,9 +110,6 @@ public:
     TextOutput output;
     std::unique_ptr<LineWindow> window;
     Lock lock;
-    // The file Remove deleted, whose number no other file gets while this
-    // LineFile lives (until its entry, which names the number, is gone).
-    HeldFile removed;
 
 private:
     // The parts of a load: the checks on the path's text and the existence

@@ -82,6 +82,8 @@ public:
 
     // Holds an open file of the platform's, in place of any held before.
     void Keep(textmode::SystemFile* kept);
+    // Lets go of the file held, if any.
+    void LetGo() { Keep(nullptr); }
 
 private:
     textmode::SystemFile* file = nullptr;
