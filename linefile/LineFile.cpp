@@ -148,7 +148,7 @@ bool LineFile::MakeWindow()
 void LineFile::OpenStream(const Registration& registration)
 {
     // A file that is not there yet has no identity: its place is what counts.
-    if (!readOnly && IsOwnFile(filePath, nullptr)) {
+    if (!readOnly && NamesOwnFile(filePath)) {
         good = false;
         LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
         return;
@@ -178,13 +178,11 @@ void LineFile::OpenStream(const Registration& registration)
         input.Close();
         output.Abandon();
         LogMessage("  File already loaded as '%s'! Aborting load.", EscapeControlBytes(*loadedAs).c_str());
-    } else if (opened && !readOnly && IsOwnFile(filePath, &identity)) {
+    } else if (!readOnly && (opened ? IsOwnFile(identity) : OwnFileThere())) {
+        // Not opened: on Windows the system refused it first (its hold admits
+        // no writer).
         good = false;
         output.Discard();
-        LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
-    } else if (!opened && !readOnly && OwnFileThere()) {
-        // On Windows the system refused it first (its hold admits no writer).
-        good = false;
         LogMessage("  Path not allowed: %s! Aborting load.", kOwnFileRefusal);
     } else if (!opened || (!readOnly && (output.Deleted() || (!append && !output.Empty())))) {
         good = false;
@@ -198,7 +196,7 @@ void LineFile::OpenStream(const Registration& registration)
 bool LineFile::OwnFileThere() const
 {
     FileIdentity there;
-    return IdentifyPath(filePath.Native(), there) && IsOwnFile(filePath, &there);
+    return IdentifyPath(filePath.Native(), there) && IsOwnFile(there);
 }
 
 LineFile::Closing LineFile::CloseTelling()
@@ -233,7 +231,7 @@ bool LineFile::Remove(HeldFile& afterwards)
     if (good)
         return false;
     try {
-        if (IsOwnFile(filePath, &identity)) {
+        if (NamesOwnFile(filePath) || IsOwnFile(identity)) {
             LogMessage("  Delete not allowed: %s!", kOwnFileRefusal);
             return false;
         }

@@ -102,18 +102,18 @@ void SetOwnFiles(const std::vector<NativePathString>& inUse, const std::vector<N
     // The holds of the files named before are let go here, outside the lock.
 }
 
-bool IsOwnFile(const FilePath& path, const FileIdentity* identity)
+bool NamesOwnFile(const FilePath& path)
 {
     std::vector<OwnFile> files = OwnFilesNow();
-    if (files.empty())
-        return false;
-    if (identity) {
-        for (const OwnFile& file : files) {
-            FileIdentity now;
-            if ((file.held && file.held->Identity() == *identity) ||
-                (IdentifyPath(file.path, now) && now == *identity))
-                return true;
-        }
+    return !files.empty() && NamedAsOwn(path.Native(), files);
+}
+
+bool IsOwnFile(const FileIdentity& identity)
+{
+    for (const OwnFile& file : OwnFilesNow()) {
+        FileIdentity now;
+        if ((file.held && file.held->Identity() == identity) || (IdentifyPath(file.path, now) && now == identity))
+            return true;
     }
-    return NamedAsOwn(path.Native(), files);
+    return false;
 }

@@ -34,6 +34,9 @@
 // fallbacks), protected by rules 2 and 3 alone.
 void SetOwnFiles(const std::vector<NativePathString>& inUse, const std::vector<NativePathString>& notInUse = {});
 
-// Whether path (when identity is given, the file it reached, with that
-// identity) is one of them. Made just before the act it guards.
-bool IsOwnFile(const FilePath& path, const FileIdentity* identity);
+// Whether path names one of them by rule 2, whether or not a file is there.
+bool NamesOwnFile(const FilePath& path);
+
+// Whether the file with this identity is one of them by rule 3. Both are
+// made just before the act they guard.
+bool IsOwnFile(const FileIdentity& identity);

@@ -39,6 +39,25 @@ constexpr size_t kSmallestReadBuffer = 16;
 constexpr size_t kWriteBufferSize = 64 * 1024;
 constexpr char kEndOfText = 0x1A;
 
+// The encoding a file's first bytes[0, size) tell by a byte order mark, and
+// the mark's length; a UTF-8 mark tells 8-bit text, as no mark does.
+TextEncoding EncodingOfMark(const char* bytes, size_t size, size_t& length)
+{
+    auto startsWith = [bytes, size](const char* mark, size_t markLength) {
+        return size >= markLength && std::memcmp(bytes, mark, markLength) == 0;
+    };
+    length = 3;
+    if (startsWith("\xEF\xBB\xBF", length))
+        return TextEncoding::EightBit;
+    length = 2;
+    if (startsWith("\xFF\xFE", length))
+        return TextEncoding::Utf16LittleEndian;
+    if (startsWith("\xFE\xFF", length))
+        return TextEncoding::Utf16BigEndian;
+    length = 0;
+    return TextEncoding::EightBit;
+}
+
 // Turns every CR LF pair in text[0, size) into LF; returns the new size.
 // The text between two CRs moves as one block: a file with CR LF line ends
 // costs a few passes over its bytes, not a test and a copy for each byte.
@@ -95,19 +114,11 @@ uint64_t TextInput::Unmapped() const { return decoder ? decoder->Unmapped() : 0;
 size_t TextInput::TakeMark(const char* bytes, size_t size)
 {
     markTaken = true;
-    auto startsWith = [bytes, size](const char* mark, size_t length) {
-        return size >= length && std::memcmp(bytes, mark, length) == 0;
-    };
-    if (startsWith("\xEF\xBB\xBF", 3))
-        return 3;
-    if (startsWith("\xFF\xFE", 2))
-        encoding = TextEncoding::Utf16LittleEndian;
-    else if (startsWith("\xFE\xFF", 2))
-        encoding = TextEncoding::Utf16BigEndian;
-    else
-        return 0;
-    decoder.reset(new codepage::Utf16Decoder(encoding == TextEncoding::Utf16BigEndian));
-    return 2;
+    size_t length = 0;
+    encoding = EncodingOfMark(bytes, size, length);
+    if (encoding != TextEncoding::EightBit)
+        decoder.reset(new codepage::Utf16Decoder(encoding == TextEncoding::Utf16BigEndian));
+    return length;
 }
 
 // Reads the file's next text into text[0, size): its bytes as they are, or
@@ -327,10 +338,8 @@ bool TextOutput::ReadEncoding(int& error)
             break;
         got += static_cast<size_t>(count);
     }
-    if (got == 2 && mark[0] == '\xFF' && mark[1] == '\xFE')
-        encoding = TextEncoding::Utf16LittleEndian;
-    else if (got == 2 && mark[0] == '\xFE' && mark[1] == '\xFF')
-        encoding = TextEncoding::Utf16BigEndian;
+    size_t length = 0;
+    encoding = EncodingOfMark(mark, got, length);
     return true;
 }
 
@@ -475,7 +484,7 @@ bool HeldFile::Hold(const NativePathString& path)
 {
     int ignored = 0;
     bool created = false;
-    file = textmode::OpenFile(path, textmode::Access::Hold, identity, created, ignored);
+    Keep(textmode::OpenFile(path, textmode::Access::Hold, identity, created, ignored));
     return file != nullptr;
 }
 

@@ -146,10 +146,10 @@ LinkFolder::~LinkFolder() { RemoveFiles(); }
 void LinkFolder::RemoveFiles()
 {
     std::error_code ignored;
-    for (const char* made : {"sub", "old-sub"}) {
-        if (!path.empty())
-            fs::remove_all(fs::path(path) / made, ignored);
-    }
+    if (path.empty())
+        return;
+    for (const char* made : {"sub", "old-sub"})
+        fs::remove_all(fs::path(path) / made, ignored);
 }
 
 #if defined(_WIN32)
