@@ -11,6 +11,7 @@ OpenFileTable& TheOpenFileTable() { return openFileTable; }
 void (*tableseams::beforeAdding)(const std::string& key) = nullptr;
 void (*tableseams::beforeWaiting)(const std::string& key) = nullptr;
 void (*tableseams::beforeRegistering)(const FileIdentity& identity) = nullptr;
+void (*tableseams::beforeRemoving)(const std::string& key) = nullptr;
 
 OpenFileTable::~OpenFileTable() { CloseForUnload(); }
 
@@ -90,6 +91,8 @@ void OpenFileTable::Unregister(const std::string& key, const ScriptFile& file)
 
 void OpenFileTable::Remove(const std::string& key, const ScriptFile& file)
 {
+    if (tableseams::beforeRemoving)
+        tableseams::beforeRemoving(key);
     LockGuard guard(lock);
     auto entry = entries.find(key);
     if (entry != entries.end() && entry->second.file.get() == &file) {

@@ -122,4 +122,7 @@ extern void (*beforeAdding)(const std::string& key);
 extern void (*beforeWaiting)(const std::string& key);
 // A load opened its file, before it registers it.
 extern void (*beforeRegistering)(const FileIdentity& identity);
+// A call ends an entry (a close, a delete, a failed load), before it takes
+// the entry out of the table.
+extern void (*beforeRemoving)(const std::string& key);
 }  // namespace tableseams

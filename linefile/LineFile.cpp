@@ -231,7 +231,9 @@ bool LineFile::Remove(HeldFile& afterwards)
     if (good)
         return false;
     try {
-        if (NamesOwnFile(filePath) || IsOwnFile(identity)) {
+        // The file is there (the load reached it): its identity says all,
+        // whatever name reached it.
+        if (IsOwnFile(identity)) {
             LogMessage("  Delete not allowed: %s!", kOwnFileRefusal);
             return false;
         }

@@ -528,6 +528,25 @@ TEST_F(ConcurrentCallsTest, NoLoadUnderAnotherKeyWritesAFileADeleteRemoves)
     EXPECT_EQ(lines.back(), "x");
 }
 
+// The file a delete removed keeps its number until the delete's entry is
+// gone: a file made meanwhile, which may get the number just freed (ext4
+// gives it at once), is not taken for a second spelling of the deleted one.
+TEST_F(ConcurrentCallsTest, AFileMadeAsADeleteEndsIsAFileOfItsOwn)
+{
+    lftest::WriteBytes("a.txt", "old\r\n");
+    fired = false;
+    {
+        Seam<decltype(tableseams::beforeRemoving)> ending(tableseams::beforeRemoving, [](const std::string&) {
+            if (FirstTime()) {
+                lftest::WriteBytes("b.txt", "");
+                EXPECT_TRUE(LoadFile(nullptr, H("b.txt"), false, true, 1));
+            }
+        });
+        EXPECT_TRUE(DeleteAnyFile(nullptr, H("a.txt")));
+    }
+    EXPECT_TRUE(CloseFile(nullptr, H("b.txt")));
+}
+
 // While a thread is inside one file's refill, flush or emptying (in its load
 // for writing), calls on other files (a read, a write that flushes, a load
 // and a close) and ExistsFile on that file itself complete; a load of the
