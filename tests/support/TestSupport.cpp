@@ -10,9 +10,7 @@
 #include <random>
 #include <sstream>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #endif
 
@@ -113,17 +111,6 @@ void WriteBytes(const fs::path& path, const std::string& bytes)
 }
 
 #if defined(_WIN32)
-namespace {
-// Wine's own export that gives a Windows path's Unix path; null elsewhere.
-using UnixNameOf = char* (*)(const wchar_t*);
-UnixNameOf WineUnixName()
-{
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel ? reinterpret_cast<UnixNameOf>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
-                  : nullptr;
-}
-}  // namespace
-
 LinkFolder::LinkFolder()
 {
     const char* links = std::getenv("LINEFOLD_TEST_LINKS");
@@ -152,27 +139,6 @@ void LinkFolder::RemoveFiles()
         fs::remove_all(fs::path(path) / made, ignored);
 }
 
-#if defined(_WIN32)
-std::string ThroughOtherDrive(const fs::path& path)
-{
-    UnixNameOf unixName = WineUnixName();
-    std::wstring absolute = fs::absolute(path).wstring();
-    if (!unixName || absolute.compare(0, 2, L"Z:") == 0 || absolute.compare(0, 2, L"z:") == 0)
-        return std::string();
-    char* name = unixName(absolute.c_str());
-    if (!name)
-        return std::string();
-    std::string other = std::string("Z:") + name;
-    HeapFree(GetProcessHeap(), 0, name);
-    for (char& c : other) {
-        if (c == '/')
-            c = '\\';
-    }
-    return other;
-}
-#else
-std::string ThroughOtherDrive(const fs::path&) { return std::string(); }
-#endif
 
 void OpenStandardLog()
 {

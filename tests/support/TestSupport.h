@@ -44,10 +44,6 @@ private:
     std::string path;
 };
 
-// Under Wine, the same absolute path through the drive letter that maps the
-// Unix root (Z:), where the path lies on another drive; empty elsewhere.
-std::string ThroughOtherDrive(const fs::path& path);
-
 // Opens the debug log as the plugin does at its start: documents folder,
 // console threshold 1, file threshold 5.
 void OpenStandardLog();
